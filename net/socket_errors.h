@@ -1,0 +1,10 @@
+// The error-text table: POSIX error codes shown with the texts of the Windows Sockets rows of the
+// same meaning, which is what users and peers of this program know.
+#pragma once
+
+#include <string>
+
+// The text ("SYMBOL\nDescription") for a Windows Sockets error number; empty when unlisted.
+std::string SocketErrorText(int wsaCode);
+// The Windows Sockets error number of the same meaning as a POSIX errno value; 0 when none.
+int WsaCodeForErrno(int posixErrno);

@@ -1,0 +1,61 @@
+// TcpSocket: the one Socket implementation, over POSIX stream sockets.
+#pragma once
+
+#include "net/socket.h"
+
+// The "no handle" value. 0 is a valid descriptor on POSIX, so none is -1.
+inline constexpr int NO_HANDLE = -1;
+
+class TcpSocket final : public Socket {
+public:
+    int handle = NO_HANDLE;          // the descriptor this object owns and closes
+    int acceptedHandle = NO_HANDLE;  // what the last accept returned; the caller takes it over
+
+    TcpSocket();
+    explicit TcpSocket(int handle);
+    ~TcpSocket();
+    TcpSocket(const TcpSocket&) = delete;
+    TcpSocket& operator=(const TcpSocket&) = delete;
+
+    void markOpen() override;
+    void markClosed() override;
+    // Gives up after CONNECT_TIMEOUT_MS with the WSAETIMEDOUT text, so that an unreachable
+    // address never freezes the caller for the system's two-minute SYN retry.
+    bool connect(const std::string& address, uint16_t port) override;
+    // Sets SO_REUSEADDR first, so that a room can be reopened on a port whose old connections
+    // still sit in TIME_WAIT; a port another program listens on still fails.
+    bool listen(uint16_t port) override;
+    bool close() override;
+    int32_t send(const char* data, int32_t length) override;
+    int32_t recv(char* buffer, uint32_t size) override;
+    std::string resolveHost(const std::string& name) override;
+    std::string emptyLookup(const std::string& text) override;
+    std::string localHostName() override;
+    std::string localAddressList() override;
+    std::string localAddress() override;
+
+    [[nodiscard]] bool accept();
+    static std::string describeLastError();
+
+    // Members outside the interface.
+
+    // Wakes a recv/poll blocked on this socket in another thread by shutting the connection down
+    // in both directions; the descriptor stays owned and open. Closing alone would not wake a
+    // blocked thread on Linux.
+    void wake();
+    // Waits up to timeoutMs for bytes (or the end of the connection) to be readable.
+    [[nodiscard]] bool waitReadable(int timeoutMs);
+    // Sends all of data, retrying partial sends and EINTR, but waits no longer than timeoutMs in
+    // all for the peer to take it. Returns length, or -1 on error or when the time ran out.
+    int32_t sendAll(const char* data, int32_t length, int timeoutMs);
+    // A chat line must never wait for a delayed acknowledgement.
+    void setNoDelay();
+
+    static constexpr int CONNECT_TIMEOUT_MS = 5000;
+};
+
+// The program-wide socket used only for host-name and address lookups.
+extern TcpSocket LookupSocket;
+
+// Whether text has the shape of a dotted IPv4 address (strtok/atoi rules, so "abc" passes).
+bool IsDottedQuad(const std::string& text);
