@@ -13,22 +13,24 @@ enum class MessageKind { Login, Msg, Logoff };
 
 struct Message {
     MessageKind kind = MessageKind::Msg;
-    int64_t id = 0;          // read like atoi; only on Receiver::Client
-    std::string_view field;  // the name (login) or text (msg); empty for logoff
+    int64_t id = 0;         // read like atoi; only on Receiver::Client
+    std::string_view field; // the name (login) or text (msg); empty for logoff
 };
 
 // Where an incomplete message at the end of a block begins, so that a receive loop can carry those
 // bytes into the next read instead of losing them.
 enum class TailKind {
-    None,               // the block ends on a newline after a whole message, or holds a NUL
-    MissingFields,      // a keyword whose fields run past the end of the block
-    UnterminatedField,  // a whole message whose last field has no newline after it (it may go on)
-    UnterminatedToken,  // a token in keyword position with no newline after it (may be a cut keyword)
+    None,              // the block ends on a newline, or on a whole message without fields
+                       // ("logoff" to the host), or holds a NUL
+    MissingFields,     // a keyword whose fields run past the end of the block
+    UnterminatedField, // a whole message whose last field has no newline after it (it may go on)
+    UnterminatedToken, // a token in keyword position with no newline after it (may be a cut
+                       // keyword)
 };
 
 struct BlockTail {
     TailKind kind = TailKind::None;
-    size_t start = 0;  // offset of the tail's first byte (the keyword or the lone token)
+    size_t start = 0; // offset of the tail's first byte (the keyword or the lone token)
 };
 
 class BlockParser {

@@ -18,8 +18,8 @@ public:
 
     // Every change is applied whole, one at a time, in the order each thread makes them. None of
     // them ever waits for the window's thread.
-    void appendLine(std::string line);  // the line without its final newline
-    void addUser(std::string name);      // becomes the last entry; the list is not sorted
+    void appendLine(std::string line); // the line without its final newline
+    void addUser(std::string name);    // becomes the last entry; the list is not sorted
     // Deletes the first entry equal to name without regard to ASCII letter case, searching from
     // the second entry to the last and then the first. Nothing happens when none matches.
     void removeUser(std::string_view name);
@@ -32,21 +32,21 @@ public:
 
     // What a view has shown so far; start with a default cursor.
     struct LogCursor {
-        uint64_t generation = 0;  // bumped by every clear of the log
-        uint64_t first = 0;       // sequence number of the first line shown
-        uint64_t end = 0;         // one past the last line shown
+        uint64_t generation = 0; // bumped by every clear of the log
+        uint64_t first = 0;      // sequence number of the first line shown
+        uint64_t end = 0;        // one past the last line shown
     };
     struct LogUpdate {
-        bool cleared = false;             // drop everything shown, then add `added`
-        size_t droppedFront = 0;          // lines to drop from the top of what is shown
-        std::vector<std::string> added;   // new lines, oldest first, without newlines
+        bool cleared = false;           // drop everything shown, then add `added`
+        size_t droppedFront = 0;        // lines to drop from the top of what is shown
+        std::vector<std::string> added; // new lines, oldest first, without newlines
     };
     // The changes since cursor, and moves cursor past them. Costs what changed, not the log size.
     LogUpdate logSince(LogCursor& cursor) const;
 
     std::vector<std::string> users() const;
-    uint64_t inputClears() const;  // how many times the input line was asked to clear
-    std::string logText() const;   // the whole log, each line followed by a newline
+    uint64_t inputClears() const; // how many times the input line was asked to clear
+    std::string logText() const;  // the whole log, each line followed by a newline
     size_t logBytes() const;
 
 private:
@@ -55,9 +55,9 @@ private:
     // Guards every field below. Innermost lock of the program: nothing is called while it is held.
     mutable std::mutex mutex;
     std::deque<std::string> lines;
-    size_t bytes = 0;           // sum of line sizes plus one newline each
+    size_t bytes = 0; // sum of line sizes plus one newline each
     uint64_t generation = 0;
-    uint64_t firstSeq = 0;      // sequence number of lines.front()
+    uint64_t firstSeq = 0; // sequence number of lines.front()
     std::vector<std::string> userList;
     uint64_t inputClearCount = 0;
     std::function<void()> observer;

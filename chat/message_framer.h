@@ -9,10 +9,10 @@
 
 class MessageFramer {
 public:
-    static constexpr uint32_t BUFFER_SIZE = 1024;  // the last byte is always zero
-    static constexpr int GRACE_MS = 50;  // how long an unterminated last field may wait for more
+    static constexpr uint32_t BUFFER_SIZE = 1024; // the last byte is always zero
+    static constexpr int GRACE_MS = 50; // how long an unterminated last field may wait for more
 
-    explicit MessageFramer(Receiver receiver) : receiver(receiver) {}
+    explicit MessageFramer(Receiver side) : receiver(side) {}
 
     // Where the next read goes and how much it may take (at least 1 byte).
     char* space() { return buffer + carried; }
@@ -23,7 +23,8 @@ public:
     // incomplete tail. An unterminated last field is kept only if moreSoon(GRACE_MS) says more
     // bytes are waiting or arrive within the grace; otherwise it is handed over as it stands.
     // A tail that fills the whole buffer cannot grow and is handed over in pieces.
-    template <class Deliver, class MoreSoon> void received(uint32_t n, Deliver&& deliver, MoreSoon&& moreSoon);
+    template <class Deliver, class MoreSoon>
+    void received(uint32_t n, Deliver&& deliver, MoreSoon&& moreSoon);
 
     // At the end of the connection: hands over what is still carried, as it stands.
     template <class Deliver> void flush(Deliver&& deliver);
@@ -48,11 +49,13 @@ void MessageFramer::received(uint32_t n, Deliver&& deliver, MoreSoon&& moreSoon)
     const uint32_t total = carried + n;
     buffer[total] = '\0';
     const BlockTail found = FindBlockTail(buffer, total, receiver);
-    bool keep = found.kind == TailKind::MissingFields || found.kind == TailKind::UnterminatedToken;
-    if (found.kind == TailKind::UnterminatedField)
+    // A tail that fills the whole buffer cannot grow: it can only be handled in pieces, so there
+    // is no point waiting for more of it.
+    const bool full = found.start == 0 && total == BUFFER_SIZE - 1;
+    bool keep = !full && (found.kind == TailKind::MissingFields ||
+                          found.kind == TailKind::UnterminatedToken);
+    if (!full && found.kind == TailKind::UnterminatedField)
         keep = moreSoon(GRACE_MS);
-    if (keep && found.start == 0 && total == BUFFER_SIZE - 1)
-        keep = false;  // one message fills the buffer: it can only be handled in pieces
     if (!keep) {
         carried = 0;
         deliver(buffer, static_cast<int32_t>(total));

@@ -17,12 +17,12 @@ class ChatServer;
 // waiting for a thread to end.
 extern std::mutex ChatLock;
 
-inline constexpr size_t FIELD_LIMIT = 99;  // bytes kept of the Name and IP fields
+inline constexpr size_t FIELD_LIMIT = 99; // bytes kept of the Name and IP fields
 
-extern std::string LocalName;      // the Name field as last read by Connect or Host
-extern std::string TargetAddress;  // the IP field, or the address Connect resolved it to
-extern uint16_t PortNumber;        // the Port field, as typed (not byte-swapped)
-extern char SendBuffer[SEND_BUFFER_SIZE];  // where outgoing messages are formatted
+extern std::string LocalName;             // the Name field as last read by Connect or Host
+extern std::string TargetAddress;         // the IP field, or the address Connect resolved it to
+extern uint16_t PortNumber;               // the Port field, as typed (not byte-swapped)
+extern char SendBuffer[SEND_BUFFER_SIZE]; // where outgoing messages are formatted
 
 // The live client and server, owned by the window's commands. Guarded by ChatLock.
 extern std::unique_ptr<ChatClient> ActiveClient;

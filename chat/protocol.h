@@ -19,16 +19,16 @@ inline constexpr int HOST_ID = -1;
 inline constexpr int MAX_CLIENTS = 32;
 
 // Outgoing messages, formatted with FormatInto into SendBuffer.
-inline constexpr char CLIENT_LOGIN_FORMAT[] = "login\n%s\n";  // LocalName
-inline constexpr char CLIENT_MSG_FORMAT[] = "msg\n%s\n";      // typed text
+inline constexpr char CLIENT_LOGIN_FORMAT[] = "login\n%s\n"; // LocalName
+inline constexpr char CLIENT_MSG_FORMAT[] = "msg\n%s\n";     // typed text
 inline constexpr char CLIENT_LOGOFF[] = "logoff\n";
-inline constexpr char HOST_GREETING_FORMAT[] = "login\n-1\n%s\n";  // the host's LocalName
-inline constexpr char ROSTER_ENTRY_FORMAT[] = "login\n%d\n%s\n";   // id, name
-inline constexpr char HOST_MSG_FORMAT[] = "msg\n-1\n%s\n";         // the host's typed text
+inline constexpr char HOST_GREETING_FORMAT[] = "login\n-1\n%s\n"; // the host's LocalName
+inline constexpr char ROSTER_ENTRY_FORMAT[] = "login\n%d\n%s\n";  // id, name
+inline constexpr char HOST_MSG_FORMAT[] = "msg\n-1\n%s\n";        // the host's typed text
 // Relayed lines end with a newline so that two relays in one read never merge; every receiver
 // that splits at newlines reads this form.
-inline constexpr char RELAY_FORMAT[] = "msg\n%d\n%s\n";  // sender id, text
-inline constexpr char DEPARTURE_FORMAT[] = "logoff\n%d\n";   // id of the client that left
+inline constexpr char RELAY_FORMAT[] = "msg\n%d\n%s\n";    // sender id, text
+inline constexpr char DEPARTURE_FORMAT[] = "logoff\n%d\n"; // id of the client that left
 inline constexpr char HOST_DEPARTURE[] = "logoff\n-1\n";
 
 // The names announced for participant ids 0..31; an empty name marks an id without one.
@@ -43,4 +43,6 @@ extern std::string HostName;
 int64_t ReadId(std::string_view token);
 
 // Whether id names a UserTable entry.
-inline bool IsClientId(int64_t id) { return id >= 0 && id < MAX_CLIENTS; }
+inline bool IsClientId(int64_t id) {
+    return id >= 0 && id < MAX_CLIENTS;
+}

@@ -10,11 +10,11 @@ public:
     // Read by other threads (the accept loop polls the listener's flag while the window stops
     // the server), hence atomic.
     std::atomic<bool> open{false};
-    std::string address;          // the address text of the last successful connect
-    uint16_t port = 0;            // the port number as typed, never byte-swapped
-    uint16_t backlog = 10;        // the listen queue length
-    uint32_t maxConnections = 0;  // slot count of the owner of a listening socket
-    std::string lastError;        // text of the most recent failure; a success never clears it
+    std::string address;         // the address text of the last successful connect
+    uint16_t port = 0;           // the port number as typed, never byte-swapped
+    uint16_t backlog = 10;       // the listen queue length
+    uint32_t maxConnections = 0; // slot count of the owner of a listening socket
+    std::string lastError;       // text of the most recent failure; a success never clears it
 
     // The interface's twelve operations, in this order.
     virtual void markOpen() = 0;

@@ -8,8 +8,8 @@ inline constexpr int NO_HANDLE = -1;
 
 class TcpSocket final : public Socket {
 public:
-    int handle = NO_HANDLE;          // the descriptor this object owns and closes
-    int acceptedHandle = NO_HANDLE;  // what the last accept returned; the caller takes it over
+    int handle = NO_HANDLE;         // the descriptor this object owns and closes
+    int acceptedHandle = NO_HANDLE; // what the last accept returned; the caller takes it over
 
     TcpSocket();
     explicit TcpSocket(int handle);
@@ -50,6 +50,9 @@ public:
     int32_t sendAll(const char* data, int32_t length, int timeoutMs);
     // A chat line must never wait for a delayed acknowledgement.
     void setNoDelay();
+    // One send that never blocks: the count the platform took, or -1 with errno set (EAGAIN when
+    // the peer's window is full).
+    int32_t trySend(const char* data, int32_t length);
 
     static constexpr int CONNECT_TIMEOUT_MS = 5000;
 };

@@ -11,7 +11,7 @@ case "${1:-}" in
 esac
 scripts/setup.sh "$build_dir" -DPARLOX_SANITIZER="$sanitizer"
 export QT_QPA_PLATFORM=offscreen
-export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/app/qt.tsan.supp ${TSAN_OPTIONS:-}"
 export ASAN_OPTIONS="detect_leaks=1 ${ASAN_OPTIONS:-}"
 export UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1 ${UBSAN_OPTIONS:-}"
 ctest --test-dir "$build_dir" --output-on-failure -j 2

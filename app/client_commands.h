@@ -1,0 +1,12 @@
+// The client role's commands, on the user-interface thread.
+#pragma once
+
+#include "app/commands.h"
+
+#include <string>
+
+// Logs off, closes and destroys the live client, if any.
+void ClientTeardown();
+// Formats the line as a chat message and sends it through ActiveClient. Call with ChatLock held
+// and ActiveClient set.
+void ClientSend(const std::string& text);

@@ -1,0 +1,30 @@
+// CoalescedCall: a call that any thread may ask for and the window's thread makes, once for any
+// number of requests that arrive before it starts.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+
+class QObject;
+
+// request() runs on whatever thread wants the call (a network thread that changed the view model,
+// say). It queues one call of function on target's thread and returns at once; it never waits for
+// that thread, which may itself be waiting for the thread that asks.
+class CoalescedCall {
+public:
+    CoalescedCall(QObject* target, std::function<void()> function);
+
+    void request();
+    // Target's thread, before target goes: later requests queue nothing. Waits at most for a
+    // request that is queueing its call right now.
+    void detach();
+
+private:
+    // Guards target, so that detach() cannot let target go while a request posts to it. Held only
+    // for the post; nothing else is locked or waited for under it.
+    std::mutex mutex;
+    QObject* target;
+    std::function<void()> function; // called on target's thread only
+    std::atomic<bool> pending{false};
+};

@@ -1,0 +1,69 @@
+// The host role's commands: Host with its banner, the host send path and the host teardown.
+#include "app/host_commands.h"
+
+#include "app/connection_fields.h"
+#include "chat/chat_server.h"
+#include "chat/program_state.h"
+#include "chat/protocol.h"
+#include "chat/server_relay.h"
+#include "chat/window_ops.h"
+#include "net/tcp_socket.h"
+
+#include <memory>
+#include <mutex>
+#include <sstream>
+
+namespace {
+
+// The banner: port, host name and the machine's addresses, numbered, for others to connect to.
+void AppendBanner() {
+    AppendLog("----- Hosting on port: %d -----", PortNumber);
+    AppendLog("IP List:");
+    AppendLog("     1) %s", LookupSocket.localHostName().c_str());
+    std::istringstream addresses(LookupSocket.localAddressList());
+    std::string address;
+    for (int number = 2; addresses >> address; ++number)
+        AppendLog("     %d) %s", number, address.c_str());
+    AppendLog("----------------------------------------");
+}
+
+} // namespace
+
+void HostTeardown() {
+    ChatServer* server;
+    {
+        std::lock_guard<std::mutex> guard(ChatLock);
+        server = ActiveServer.get();
+        if (!server)
+            return;
+        server->broadcast(HOST_DEPARTURE);
+    }
+    // Outside ChatLock: stop() waits for the slot readers, which may be waiting for ChatLock.
+    // Only this thread destroys the server, so the pointer stays good meanwhile.
+    server->stop();
+    std::unique_ptr<ChatServer> stopped;
+    {
+        std::lock_guard<std::mutex> guard(ChatLock);
+        stopped = std::move(ActiveServer);
+    }
+}
+
+void HostCommand(const FieldTexts& fields) {
+    HostTeardown();
+    std::lock_guard<std::mutex> guard(ChatLock);
+    ResetChatView(true);
+    ReadConnectionFields(fields);
+    ActiveServer = std::make_unique<ChatServer>(OnServerData, OnServerLost);
+    if (ActiveServer->start(MAX_CLIENTS, PortNumber)) {
+        AppendBanner();
+        AddUserName(LocalName);
+    } else {
+        AppendLog("<<Error: %s>>", ActiveServer->lastError().c_str());
+    }
+}
+
+void HostSend(const std::string& text) {
+    AppendChatLine(LocalName, text);
+    FormatInto(SendBuffer, HOST_MSG_FORMAT, text.c_str());
+    ActiveServer->broadcast(SendBuffer);
+}

@@ -1,0 +1,89 @@
+// The client's message handling: keeps the user list, UserTable and HostName in step with the
+// host, shows chat lines, and winds the client down when the host departs or vanishes.
+#include "chat/client_messages.h"
+
+#include "chat/block_parser.h"
+#include "chat/chat_client.h"
+#include "chat/program_state.h"
+#include "chat/protocol.h"
+#include "chat/ui_tasks.h"
+#include "chat/window_ops.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Clients taken out of ActiveClient by their own receive thread, waiting to be destroyed on the
+// user-interface thread. Guarded by ChatLock.
+std::vector<std::unique_ptr<ChatClient>> RetiredClients;
+
+// Under ChatLock: the host has gone. Empties the list and the tables, writes the departure lines
+// and takes the client out of ActiveClient for the user-interface thread to destroy.
+void ShowHostDeparture(ChatClient* client) {
+    ResetChatView(false);
+    AppendLog("----------------------------------------");
+    AppendLog("Server disconnected");
+    AppendLog("----------------------------------------");
+    if (ActiveClient.get() == client) {
+        RetiredClients.push_back(std::move(ActiveClient));
+        PostUiTask(ReapRetiredClients);
+    }
+}
+
+} // namespace
+
+void OnClientData(char* bytes, int32_t count) {
+    std::lock_guard<std::mutex> guard(ChatLock);
+    BlockParser parser(bytes, static_cast<size_t>(count), Receiver::Client);
+    Message message;
+    while (parser.next(message)) {
+        // An id that names neither the host nor a UserTable entry makes the message meaningless.
+        if (message.id != HOST_ID && !IsClientId(message.id))
+            continue;
+        const bool fromHost = message.id == HOST_ID;
+        switch (message.kind) {
+        case MessageKind::Logoff:
+            if (fromHost) {
+                ChatClient* client = ChatClient::current();
+                if (client == nullptr)
+                    client = ActiveClient.get();
+                if (client)
+                    client->close(); // on its own receive thread: returns at once
+                ShowHostDeparture(client);
+                return; // nothing after the host's departure counts
+            }
+            RemoveUserName(UserTable[message.id]);
+            UserTable[message.id].clear();
+            break;
+        case MessageKind::Login:
+            if (fromHost)
+                HostName = message.field;
+            else
+                UserTable[message.id] = message.field;
+            AddUserName(message.field);
+            break;
+        case MessageKind::Msg:
+            AppendChatLine(fromHost ? HostName : UserTable[message.id], message.field);
+            break;
+        }
+    }
+}
+
+void OnClientLost(ChatClient* client) {
+    std::lock_guard<std::mutex> guard(ChatLock);
+    // A client that the window is already tearing down went away by its own close.
+    if (ActiveClient.get() != client)
+        return;
+    ShowHostDeparture(client);
+}
+
+void ReapRetiredClients() {
+    std::vector<std::unique_ptr<ChatClient>> retired;
+    {
+        std::lock_guard<std::mutex> guard(ChatLock);
+        retired.swap(RetiredClients);
+    }
+    retired.clear(); // joins each receive thread, outside ChatLock
+}

@@ -1,0 +1,83 @@
+// The host's relay: answers logins with the greeting and the roster, shows and relays chat lines,
+// and announces departures.
+#include "chat/server_relay.h"
+
+#include "chat/block_parser.h"
+#include "chat/chat_server.h"
+#include "chat/program_state.h"
+#include "chat/protocol.h"
+#include "chat/window_ops.h"
+
+#include <string>
+#include <string_view>
+
+namespace {
+
+// Under ChatLock: the slot's client has left.
+void Depart(ChatServer& server, int32_t slot) {
+    RemoveUserName(UserTable[slot]);
+    UserTable[slot].clear();
+    FormatInto(SendBuffer, DEPARTURE_FORMAT, slot);
+    server.broadcast(SendBuffer);
+}
+
+// Under ChatLock: the slot's client has logged in as name. The newcomer hears the greeting first,
+// then every named participant in id order (itself included); every other named participant
+// hears of the newcomer in the same pass.
+void Arrive(ChatServer& server, int32_t slot, std::string_view name) {
+    UserTable[slot] = name;
+    AddUserName(name);
+    // An empty host name would leave the greeting without its name token, and the client would
+    // take the next roster entry's keyword as the name: send no greeting then.
+    if (!LocalName.empty()) {
+        FormatInto(SendBuffer, HOST_GREETING_FORMAT, LocalName.c_str());
+        server.sendTo(slot, SendBuffer);
+    }
+    for (int32_t id = 0; id < MAX_CLIENTS; ++id) {
+        if (UserTable[id].empty())
+            continue;
+        FormatInto(SendBuffer, ROSTER_ENTRY_FORMAT, id, UserTable[id].c_str());
+        server.sendTo(slot, SendBuffer);
+        if (id != slot) {
+            FormatInto(SendBuffer, ROSTER_ENTRY_FORMAT, slot, UserTable[slot].c_str());
+            server.sendTo(id, SendBuffer);
+        }
+    }
+}
+
+} // namespace
+
+void OnServerData(int32_t slot, char* bytes, int32_t count) {
+    std::lock_guard<std::mutex> guard(ChatLock);
+    if (!ActiveServer || !IsClientId(slot))
+        return;
+    ChatServer& server = *ActiveServer;
+    BlockParser parser(bytes, static_cast<size_t>(count), Receiver::Host);
+    Message message;
+    while (parser.next(message)) {
+        switch (message.kind) {
+        case MessageKind::Logoff:
+            Depart(server, slot);
+            break;
+        case MessageKind::Login:
+            Arrive(server, slot, message.field);
+            break;
+        case MessageKind::Msg: {
+            AppendChatLine(UserTable[slot], message.field);
+            // %s needs a terminated copy; one buffer per reader thread, reused for every line.
+            thread_local std::string text;
+            text.assign(message.field);
+            FormatInto(SendBuffer, RELAY_FORMAT, slot, text.c_str());
+            server.broadcast(SendBuffer);
+            break;
+        }
+        }
+    }
+}
+
+void OnServerLost(int32_t slot) {
+    std::lock_guard<std::mutex> guard(ChatLock);
+    if (!ActiveServer || !IsClientId(slot) || UserTable[slot].empty())
+        return;
+    Depart(*ActiveServer, slot);
+}

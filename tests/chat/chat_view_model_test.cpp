@@ -1,0 +1,156 @@
+// ChatViewModel: the removal rule, the log cap, the deltas a view reads, and appends from
+// several threads at once.
+#include "chat/chat_view_model.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <deque>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct RemoveCase {
+    const char* name;
+    std::vector<std::string> users;
+    std::string removed;
+    std::vector<std::string> expected;
+};
+
+const RemoveCase REMOVE_CASES[] = {
+    {"TwoMatchesFirstFromSecondEntryGoes", {"Ann", "bob", "Bob"}, "BOB", {"Ann", "Bob"}},
+    {"FirstEntryIsMatchedLast", {"Ann", "Bob", "ann"}, "Ann", {"Ann", "Bob"}},
+    {"FirstEntryWhenNoOtherMatches", {"Ann", "Bob"}, "aNN", {"Bob"}},
+    {"NoMatch", {"Ann", "Bob"}, "Bo", {"Ann", "Bob"}},
+    {"EmptyList", {}, "Ann", {}},
+    {"OnlyAsciiLettersFold", {"Ann", "\xC3\x89va"}, "\xC3\xA9va", {"Ann", "\xC3\x89va"}},
+};
+
+class RemoveTest : public testing::TestWithParam<RemoveCase> {};
+
+TEST_P(RemoveTest, Rule) {
+    ChatViewModel model;
+    for (const std::string& user : GetParam().users)
+        model.addUser(user);
+    model.removeUser(GetParam().removed);
+    EXPECT_EQ(model.users(), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Users, RemoveTest, testing::ValuesIn(REMOVE_CASES),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST(ChatViewModelTest, LogCapDropsOldestWholeLines) {
+    ChatViewModel model;
+    // 9,999 lines of 10 bytes with their newlines, then 9 more bytes: exactly at the limit.
+    for (int i = 0; i < 9999; ++i)
+        model.appendLine(std::string(9, 'a'));
+    model.appendLine("12345678");
+    EXPECT_EQ(model.logBytes(), ChatViewModel::LOG_LIMIT);
+    EXPECT_EQ(model.logText().substr(0, 10), "aaaaaaaaa\n");
+
+    model.appendLine(""); // one byte over: the first line goes, whole
+    EXPECT_EQ(model.logBytes(), ChatViewModel::LOG_LIMIT - 9);
+    model.appendLine(std::string(25, 'b')); // two more lines go
+    EXPECT_EQ(model.logBytes(), ChatViewModel::LOG_LIMIT - 9 + 26 - 20);
+    const std::string text = model.logText();
+    EXPECT_EQ(text.size(), model.logBytes());
+    EXPECT_EQ(text.substr(text.size() - 36), "12345678\n\n" + std::string(25, 'b') + "\n");
+
+    model.appendLine(std::string(200000, 'c')); // longer than the whole log: its start is kept
+    EXPECT_EQ(model.logText(), std::string(ChatViewModel::LOG_LIMIT - 1, 'c') + "\n");
+}
+
+// Applies updates the way a view does, so that what it shows can be compared with the model.
+struct View {
+    void apply(const ChatViewModel::LogUpdate& update) {
+        if (update.cleared)
+            lines.clear();
+        ASSERT_LE(update.droppedFront, lines.size());
+        lines.erase(lines.begin(), lines.begin() + std::ptrdiff_t(update.droppedFront));
+        lines.insert(lines.end(), update.added.begin(), update.added.end());
+    }
+    std::string text() const {
+        std::string all;
+        for (const std::string& line : lines)
+            all += line + "\n";
+        return all;
+    }
+    ChatViewModel::LogCursor cursor;
+    std::deque<std::string> lines;
+};
+
+TEST(ChatViewModelTest, ViewPollingAtRandomGetsOnlyWhatChanged) {
+    // Appends of up to 4,000 bytes drop old lines often; now and then the log is cleared.
+    ChatViewModel model;
+    View view;
+    std::mt19937 random(7);
+    size_t appended = 0;
+    bool cleared = false;
+    for (int step = 0; step < 3000; ++step) {
+        const unsigned roll = random() % 100;
+        if (roll < 2) {
+            model.reset(roll == 0);
+            cleared = cleared || roll == 0;
+        } else {
+            model.appendLine(std::string(random() % 4000, char('a' + step % 26)));
+            ++appended;
+        }
+        if (roll % 3 == 0) {
+            const ChatViewModel::LogUpdate update = model.logSince(view.cursor);
+            EXPECT_EQ(update.cleared, cleared);
+            EXPECT_LE(update.added.size(), appended);
+            view.apply(update);
+            ASSERT_EQ(view.text(), model.logText()) << "step " << step;
+            appended = 0;
+            cleared = false;
+        }
+    }
+}
+
+TEST(ChatViewModelTest, AppendsFromSeveralThreadsLoseNothingAndKeepOrder) {
+    constexpr int THREADS = 4;
+    constexpr int LINES = 2000;
+    ChatViewModel model;
+    std::atomic<int> notices{0};
+    // The observer reads the model: it would deadlock if it were called under the model's lock.
+    model.setObserver([&] {
+        (void)model.logBytes();
+        ++notices;
+    });
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        View view;
+        while (!done)
+            view.apply(model.logSince(view.cursor));
+    });
+    std::vector<std::thread> writers;
+    for (int t = 0; t < THREADS; ++t) {
+        writers.emplace_back([&model, t] {
+            for (int i = 0; i < LINES; ++i)
+                model.appendLine(std::to_string(t) + ":" + std::to_string(i));
+        });
+    }
+    for (std::thread& writer : writers)
+        writer.join();
+    done = true;
+    reader.join();
+
+    EXPECT_EQ(notices, THREADS * LINES);
+    int next[THREADS] = {};
+    const std::string text = model.logText();
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = text.find('\n', at);
+        const std::string line = text.substr(at, end - at);
+        const int thread = line[0] - '0';
+        ASSERT_EQ(line, std::to_string(thread) + ":" + std::to_string(next[thread]));
+        ++next[thread];
+        at = end + 1;
+    }
+    for (int count : next)
+        EXPECT_EQ(count, LINES);
+}
+
+} // namespace

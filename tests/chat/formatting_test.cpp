@@ -1,0 +1,116 @@
+// FormatInto and CutToCharBoundary: an overlong message keeps its ending, loses the end of its
+// last text between characters, and never writes past the buffer.
+#include "chat/formatting.h"
+#include "chat/protocol.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+// A SEND_BUFFER_SIZE buffer with a guard byte behind it.
+struct GuardedBuffer {
+    GuardedBuffer() { std::memset(bytes, '#', sizeof bytes); }
+    ~GuardedBuffer() { EXPECT_EQ(bytes[SEND_BUFFER_SIZE], '#') << "written past the buffer"; }
+    std::string text(int length) const {
+        EXPECT_EQ(bytes[length], '\0');
+        return std::string(bytes, size_t(length));
+    }
+    char bytes[SEND_BUFFER_SIZE + 1];
+};
+
+std::string Repeat(const std::string& piece, size_t times) {
+    std::string text;
+    while (times-- > 0)
+        text += piece;
+    return text;
+}
+
+const std::string E_ACUTE = "\xC3\xA9";          // two bytes
+const std::string EURO = "\xE2\x82\xAC";         // three bytes
+const std::string GRINNING = "\xF0\x9F\x98\x80"; // four bytes
+
+TEST(FormatIntoTest, MessageThatFitsIsFormattedWhole) {
+    GuardedBuffer buffer;
+    const int length = FormatInto(buffer.bytes, ROSTER_ENTRY_FORMAT, 3, "Bob");
+    EXPECT_EQ(buffer.text(length), "login\n3\nBob\n");
+}
+
+TEST(FormatIntoTest, LongTextIsCutSoTheFinalNewlineFits) {
+    GuardedBuffer buffer;
+    const std::string text(1023, 'a');
+    const int length = FormatInto(buffer.bytes, CLIENT_MSG_FORMAT, text.c_str());
+    EXPECT_EQ(length, 1023);
+    EXPECT_EQ(buffer.text(length), "msg\n" + std::string(1018, 'a') + "\n");
+}
+
+TEST(FormatIntoTest, CutNeverSplitsACharacter) {
+    // 1018 bytes are left for the text; each case puts a character across that point.
+    const struct {
+        std::string text;
+        size_t kept;
+    } cases[] = {
+        {"a" + Repeat(E_ACUTE, 600), 1017}, {"a" + Repeat(EURO, 400), 1018},
+        {"aa" + Repeat(EURO, 400), 1016},   {"aaa" + Repeat(GRINNING, 300), 1015},
+        {Repeat(E_ACUTE, 600), 1018},
+    };
+    for (const auto& row : cases) {
+        GuardedBuffer buffer;
+        const int length = FormatInto(buffer.bytes, CLIENT_MSG_FORMAT, row.text.c_str());
+        EXPECT_EQ(buffer.text(length), "msg\n" + row.text.substr(0, row.kept) + "\n");
+    }
+}
+
+TEST(FormatIntoTest, OnlyTheLastStringIsCutAndTheRestKept) {
+    GuardedBuffer buffer;
+    const std::string text(1100, 'y');
+    int length = FormatInto(buffer.bytes, RELAY_FORMAT, 17, text.c_str());
+    EXPECT_EQ(buffer.text(length), "msg\n17\n" + std::string(1015, 'y') + "\n");
+
+    const std::string first(600, 'x');
+    length = FormatInto(buffer.bytes, "%s|%s.%d", first.c_str(), text.c_str(), 42);
+    EXPECT_EQ(buffer.text(length), first + "|" + std::string(419, 'y') + ".42");
+
+    // "%%s" is a literal, not a conversion: the text before it is the one cut.
+    length = FormatInto(buffer.bytes, "%s%%s", text.c_str());
+    EXPECT_EQ(buffer.text(length), std::string(1021, 'y') + "%s");
+}
+
+TEST(FormatIntoTest, FixedPartAloneTooLongKeepsTheFirstCharacters) {
+    GuardedBuffer buffer;
+    const std::string name = "a" + Repeat(EURO, 400);
+    const int length = FormatInto(buffer.bytes, "%s-%s\n", name.c_str(), "tail");
+    EXPECT_EQ(buffer.text(length), name.substr(0, 1021));
+}
+
+struct CutCase {
+    const char* name;
+    std::string text;
+    size_t maxBytes;
+    std::string expected;
+};
+
+const CutCase CUT_CASES[] = {
+    {"Fits", "abc", 3, "abc"},
+    {"Ascii", "abcdef", 4, "abcd"},
+    {"BeforeTwoByteChar", "ab" + E_ACUTE, 3, "ab"},
+    {"AfterTwoByteChar", E_ACUTE + "x", 2, E_ACUTE},
+    {"InsideThreeByteChar", "a" + EURO, 3, "a"},
+    {"InsideFourByteChar", GRINNING + GRINNING, 7, GRINNING},
+    {"StrayContinuationBytes", "a\x80\x80\x80\x80", 3, "a\x80\x80"},
+    {"InvalidLeadByte", "\xFF\x80\x80", 2, "\xFF\x80"},
+    {"Zero", E_ACUTE, 0, ""},
+};
+
+class CutTest : public testing::TestWithParam<CutCase> {};
+
+TEST_P(CutTest, KeepsWholeCharacters) {
+    EXPECT_EQ(CutToCharBoundary(GetParam().text, GetParam().maxBytes), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, CutTest, testing::ValuesIn(CUT_CASES),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+} // namespace

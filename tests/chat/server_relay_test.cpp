@@ -1,0 +1,271 @@
+// The host end to end: the real ChatServer and OnServerData on loopback, with raw clients.
+#include "chat/chat_server.h"
+#include "chat/program_state.h"
+#include "chat/protocol.h"
+#include "chat/server_relay.h"
+#include "chat/window_ops.h"
+#include "tests/support/chat_state.h"
+#include "tests/support/loopback.h"
+#include "tests/support/wait.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+class ServerRelay : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetChatState();
+        tcpPort = FreeTcpPort();
+        std::lock_guard<std::mutex> guard(ChatLock);
+        LocalName = "Ann";
+        ActiveServer = std::make_unique<ChatServer>(OnServerData, OnServerLost);
+        ASSERT_TRUE(ActiveServer->start(MAX_CLIENTS, ProgramPort(tcpPort)));
+        AddUserName(LocalName);
+    }
+    void TearDown() override { ResetChatState(); }
+
+    ChatServer& server() { return *ActiveServer; }
+
+    // A raw client in the next slot (waits until the server has taken it).
+    RawPeer join() {
+        const uint32_t before = server().occupiedSlots();
+        RawPeer peer = RawPeer::connectTo(tcpPort);
+        EXPECT_TRUE(WaitFor([&] { return server().occupiedSlots() == before + 1; }));
+        return peer;
+    }
+    // A raw client that logs in and has had its whole reply.
+    RawPeer joinAs(const std::string& name, const std::string& lastRosterEntry) {
+        RawPeer peer = join();
+        peer.send("login\n" + name + "\n");
+        EXPECT_TRUE(peer.readUntil(lastRosterEntry));
+        return peer;
+    }
+
+    uint16_t tcpPort = 0;
+};
+
+TEST_F(ServerRelay, SampleConversationByteForByte) {
+    RawPeer bob = join();
+    bob.send("login\nBob\n");
+    ASSERT_TRUE(bob.readAtLeast(std::string("login\n-1\nAnn\nlogin\n0\nBob\n").size()));
+    EXPECT_EQ(bob.take(), "login\n-1\nAnn\nlogin\n0\nBob\n");
+    bob.send("msg\nhi\n");
+    ASSERT_TRUE(bob.readUntil("msg\n0\nhi\n"));
+    EXPECT_EQ(bob.take(), "msg\n0\nhi\n");
+    SettleHandlers(); // the relay is queued for every slot before Cid connects
+
+    RawPeer cid = join();
+    cid.send("login\nCid\n");
+    const std::string cidReply = "login\n-1\nAnn\nlogin\n0\nBob\nlogin\n1\nCid\n";
+    ASSERT_TRUE(cid.readAtLeast(cidReply.size()));
+    EXPECT_EQ(cid.take(), cidReply);
+    ASSERT_TRUE(bob.readUntil("login\n1\nCid\n"));
+    EXPECT_EQ(bob.take(), "login\n1\nCid\n");
+
+    bob.send("logoff\n");
+    ASSERT_TRUE(cid.readUntil("logoff\n0\n"));
+    ASSERT_TRUE(bob.readUntil("logoff\n0\n"));
+    EXPECT_EQ(cid.take(), "logoff\n0\n");
+    EXPECT_EQ(LogText(), "<Bob>: hi\n");
+    EXPECT_EQ(ChatView.users(), (Names{"Ann", "Cid"}));
+}
+
+TEST_F(ServerRelay, FirstClientHearsOnlyItsOwnReplyAndOthersHearNothing) {
+    RawPeer idle = join(); // connected but never logged in: no roster news for it
+    RawPeer bob = joinAs("Bob", "login\n1\nBob\n");
+    EXPECT_EQ(bob.take(), "login\n-1\nAnn\nlogin\n1\nBob\n");
+    EXPECT_EQ(idle.drain(100), "");
+    // Lines are relayed to every connection, logged in or not.
+    idle.send("msg\nnameless\n");
+    ASSERT_TRUE(bob.readUntil("msg\n0\nnameless\n"));
+    EXPECT_NE(LogText().find("<>: nameless\n"), std::string::npos);
+}
+
+TEST_F(ServerRelay, SecondLoginFromASlotReannouncesIt) {
+    RawPeer bob = joinAs("Bob", "login\n0\nBob\n");
+    RawPeer cid = joinAs("Cid", "login\n1\nCid\n");
+    ASSERT_TRUE(bob.readUntil("login\n1\nCid\n"));
+    bob.take();
+    cid.take();
+    bob.send("login\nRob\n");
+    const std::string reply = "login\n-1\nAnn\nlogin\n0\nRob\nlogin\n1\nCid\n";
+    ASSERT_TRUE(bob.readAtLeast(reply.size()));
+    EXPECT_EQ(bob.take(), reply);
+    ASSERT_TRUE(cid.readUntil("login\n0\nRob\n"));
+    EXPECT_EQ(ChatView.users(), (Names{"Ann", "Bob", "Cid", "Rob"}));
+    bob.send("logoff\n");
+    ASSERT_TRUE(cid.readUntil("logoff\n0\n"));
+    EXPECT_EQ(ChatView.users(), (Names{"Ann", "Bob", "Cid"}));
+}
+
+TEST_F(ServerRelay, ClientNamedLikeTheHostLeavesAndTheHostStaysFirst) {
+    RawPeer twin = joinAs("ann", "login\n0\nann\n");
+    EXPECT_EQ(ChatView.users(), (Names{"Ann", "ann"}));
+    twin.send("msg\nbye\nlogoff\n"); // a line and a logoff in one block
+    ASSERT_TRUE(twin.readUntil("msg\n0\nbye\nlogoff\n0\n"));
+    ASSERT_TRUE(WaitFor([] { return ChatView.users().size() == 1; }));
+    EXPECT_EQ(ChatView.users(), (Names{"Ann"}));
+    EXPECT_EQ(LogText(), "<ann>: bye\n");
+}
+
+TEST_F(ServerRelay, HostileBytesNeverCorruptTheRoom) {
+    RawPeer bob = joinAs("Bob", "login\n0\nBob\n");
+    RawPeer evil = join();
+    evil.send(std::string("login\n") + std::string(5000, 'N') + "\n");
+    evil.send("msg\n%s%n%x\nLOGIN\nmsg\n" + std::string(2000, 'T') + "\n");
+    evil.send(std::string("\0\0garbage\n", 10));
+    ASSERT_TRUE(WaitFor([] { return LogText().find("%s%n%x\n") != std::string::npos; }));
+    bob.send("msg\nstill here\n");
+    ASSERT_TRUE(bob.readUntil("msg\n0\nstill here\n"));
+    // Every message bob got fits the 1023-byte buffer and ends with its newline.
+    for (size_t start = 0, end; (end = bob.received.find("\nlogin\n", start)) != std::string::npos;
+         start = end + 1)
+        EXPECT_LE(end - start, 1023u);
+}
+
+TEST_F(ServerRelay, VanishedClientIsAnnouncedAsDeparted) {
+    RawPeer bob = joinAs("Bob", "login\n0\nBob\n");
+    RawPeer cid = joinAs("Cid", "login\n1\nCid\n");
+    bob.reset();
+    ASSERT_TRUE(cid.readUntil("logoff\n0\n"));
+    SettleHandlers();
+    EXPECT_EQ(ChatView.users(), (Names{"Ann", "Cid"}));
+    // The accept already waiting was for slot 2; Bob is announced to nobody any more.
+    RawPeer dee = joinAs("Dee", "login\n2\nDee\n");
+    EXPECT_EQ(dee.take(), "login\n-1\nAnn\nlogin\n1\nCid\nlogin\n2\nDee\n");
+}
+
+TEST_F(ServerRelay, ClientThatStopsReadingIsDroppedAndTheRoomGoesOn) {
+    RawPeer stuck = joinAs("Stuck", "login\n0\nStuck\n");
+    RawPeer bob = joinAs("Bob", "login\n1\nBob\n");
+    int shrink = 4096;
+    ::setsockopt(stuck.handle(), SOL_SOCKET, SO_RCVBUF, &shrink, sizeof shrink);
+    const std::string line = "msg\n" + std::string(900, 'x') + "\n";
+    bool departed = false;
+    for (int i = 0; i < 20000 && !departed; ++i) {
+        bob.send(line);
+        ASSERT_TRUE(bob.readUntil("msg\n1\n" + std::string(900, 'x') + "\n"));
+        departed = bob.received.find("logoff\n0\n") != std::string::npos;
+        bob.take();
+    }
+    EXPECT_TRUE(departed);
+    EXPECT_EQ(ChatView.users(), (Names{"Ann", "Bob"}));
+    bob.send("msg\nafter\n");
+    EXPECT_TRUE(bob.readUntil("msg\n1\nafter\n"));
+}
+
+TEST_F(ServerRelay, ThirtyThirdClientWaitsForAFreeSlot) {
+    std::vector<RawPeer> peers;
+    for (int i = 0; i < MAX_CLIENTS; ++i)
+        peers.push_back(join());
+    RawPeer late = RawPeer::connectTo(tcpPort); // completes in the listen queue
+    ASSERT_TRUE(late.valid());
+    late.send("login\nLate\n");
+    EXPECT_EQ(late.drain(200), "");
+    EXPECT_EQ(server().occupiedSlots(), 32u);
+    peers[7].hangUp();
+    ASSERT_TRUE(late.readUntil("login\n7\nLate\n")); // it took slot 7 and its login was read
+    EXPECT_EQ(late.take(), "login\n-1\nAnn\nlogin\n7\nLate\n");
+}
+
+TEST_F(ServerRelay, PendingAcceptsSlotIsFilledBeforeALowerFreedOne) {
+    RawPeer a = join();
+    RawPeer b = join();
+    RawPeer c = join();
+    b.hangUp();
+    ASSERT_TRUE(WaitFor([&] { return server().occupiedSlots() == 2; }));
+    RawPeer d = joinAs("D", "login\n3\nD\n"); // the accept already waiting was for slot 3
+    RawPeer e = joinAs("E", "login\n1\nE\n");
+}
+
+TEST_F(ServerRelay, SendToRejectsSlotsWithoutAConnection) {
+    RawPeer bob = join();
+    EXPECT_EQ(server().sendTo(32, "x"), -1);
+    EXPECT_EQ(server().sendTo(-1, "x"), -1);
+    EXPECT_EQ(server().sendTo(5, "x"), -1);
+    EXPECT_EQ(server().sendTo(0, "xy"), 2);
+    EXPECT_TRUE(bob.readUntil("xy"));
+}
+
+std::atomic<int> HandlerCalls{0};
+
+TEST(ChatServer, StopEndsEveryThreadAndTheWakeConnectionNeverReachesTheHandler) {
+    HandlerCalls = 0;
+    const uint16_t tcpPort = FreeTcpPort();
+    ChatServer server([](int32_t, char*, int32_t) { ++HandlerCalls; });
+    ASSERT_TRUE(server.start(4, ProgramPort(tcpPort)));
+    std::vector<RawPeer> peers;
+    for (int i = 0; i < 3; ++i) {
+        peers.push_back(RawPeer::connectTo(tcpPort));
+        ASSERT_TRUE(
+            WaitFor([&] { return server.occupiedSlots() == static_cast<uint32_t>(i + 1); }));
+    }
+    peers[0].send("hello\n");
+    ASSERT_TRUE(WaitFor([] { return HandlerCalls == 1; }));
+    server.broadcast(HOST_DEPARTURE);
+    server.stop();
+    for (auto& peer : peers) {
+        EXPECT_TRUE(peer.readEnd());
+        EXPECT_EQ(peer.take(), HOST_DEPARTURE); // queued bytes went out before the close
+    }
+    EXPECT_EQ(HandlerCalls, 1);
+    EXPECT_EQ(server.occupiedSlots(), 0u);
+    server.stop(); // a second stop does nothing
+    // The port is free again at once.
+    EXPECT_TRUE(server.start(4, ProgramPort(tcpPort)));
+}
+
+TEST(ChatServer, StopWithEverySlotTakenReturnsPromptly) {
+    const uint16_t tcpPort = FreeTcpPort();
+    ChatServer server;
+    ASSERT_TRUE(server.start(2, ProgramPort(tcpPort)));
+    std::vector<RawPeer> peers;
+    for (int i = 0; i < 4; ++i)
+        peers.push_back(RawPeer::connectTo(tcpPort));
+    ASSERT_TRUE(WaitFor([&] { return server.occupiedSlots() == 2; }));
+    server.stop();
+    EXPECT_EQ(server.occupiedSlots(), 0u);
+}
+
+TEST(ChatServer, BusyPortFailsWithTheAddressInUseText) {
+    RawListener other;
+    ChatServer server;
+    EXPECT_FALSE(server.start(MAX_CLIENTS, other.programPort()));
+    EXPECT_EQ(server.lastError(), "WSAEADDRINUSE\nAddress already in use");
+    server.broadcast("nobody");
+    server.stop();
+    server.stop();
+}
+
+TEST(ChatServer, ChurnOfConnectsAndResetsLeavesNoSlotTaken) {
+    const uint16_t tcpPort = FreeTcpPort();
+    ChatServer server([](int32_t, char*, int32_t) {});
+    ASSERT_TRUE(server.start(8, ProgramPort(tcpPort)));
+    std::vector<std::thread> churners;
+    // Faster churn than this overflows the listen queue, and the platform then retries the
+    // dropped connects only after a second.
+    for (int t = 0; t < 3; ++t)
+        churners.emplace_back([&, t] {
+            for (int i = 0; i < 25; ++i) {
+                RawPeer peer = RawPeer::connectTo(tcpPort);
+                peer.send("msg\nchurn\n");
+                server.broadcast("tick\n");
+                if ((i + t) % 2)
+                    peer.reset();
+            }
+        });
+    for (auto& churner : churners)
+        churner.join();
+    EXPECT_TRUE(WaitFor([&] { return server.occupiedSlots() == 0; }));
+    server.stop();
+}
+
+} // namespace

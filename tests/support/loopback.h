@@ -1,0 +1,184 @@
+// Raw loopback peers for tests: a fake host or fake clients speaking bytes, with bounded reads.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+// The program places a port number into the address with its bytes swapped; this is the number
+// to give it so that it uses the TCP port tcpPort.
+inline uint16_t ProgramPort(uint16_t tcpPort) {
+    return static_cast<uint16_t>((tcpPort >> 8) | (tcpPort << 8));
+}
+
+// A TCP port on 127.0.0.1 that was free a moment ago.
+inline uint16_t FreeTcpPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+// One end of a loopback connection, read with timeouts.
+class RawPeer {
+public:
+    explicit RawPeer(int handle = -1) : fd(handle) {}
+    RawPeer(RawPeer&& other) noexcept : fd(other.fd), ended(other.ended) {
+        received = std::move(other.received);
+        other.fd = -1;
+    }
+    RawPeer& operator=(RawPeer&& other) noexcept {
+        std::swap(fd, other.fd);
+        std::swap(ended, other.ended);
+        std::swap(received, other.received);
+        return *this;
+    }
+    ~RawPeer() { hangUp(); }
+
+    // Connects to 127.0.0.1 on the TCP port tcpPort.
+    static RawPeer connectTo(uint16_t tcpPort) {
+        const int handle = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(tcpPort);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(handle, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            ::close(handle);
+            return RawPeer();
+        }
+        const int one = 1;
+        ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        return RawPeer(handle);
+    }
+
+    bool valid() const { return fd >= 0; }
+    bool send(const std::string& bytes) {
+        return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+               static_cast<ssize_t>(bytes.size());
+    }
+    // Reads until `received` holds at least `count` bytes; false on timeout or end.
+    bool readAtLeast(size_t count, int timeoutMs = 5000) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (received.size() < count) {
+            if (!readSome(deadline))
+                return false;
+        }
+        return true;
+    }
+    // Reads until `received` contains text; false on timeout or end.
+    bool readUntil(const std::string& text, int timeoutMs = 5000) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (received.find(text) == std::string::npos) {
+            if (!readSome(deadline))
+                return false;
+        }
+        return true;
+    }
+    // True when the peer closed the connection within timeoutMs (bytes before it are kept).
+    bool readEnd(int timeoutMs = 5000) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (readSome(deadline)) {
+        }
+        return ended;
+    }
+    // Whatever arrives within timeoutMs (used to check that nothing more comes).
+    std::string drain(int timeoutMs) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (readSome(deadline)) {
+        }
+        return take();
+    }
+    std::string take() {
+        std::string all;
+        all.swap(received);
+        return all;
+    }
+    void hangUp() {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+    // Ends the connection with a reset instead of an orderly close.
+    void reset() {
+        linger hard{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        hangUp();
+    }
+    int handle() const { return fd; }
+
+    std::string received;
+
+private:
+    bool readSome(std::chrono::steady_clock::time_point deadline) {
+        if (fd < 0 || ended)
+            return false;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        pollfd watched{fd, POLLIN, 0};
+        if (::poll(&watched, 1, static_cast<int>(left.count())) <= 0)
+            return false;
+        char chunk[4096];
+        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n <= 0) {
+            ended = true;
+            return false;
+        }
+        received.append(chunk, static_cast<size_t>(n));
+        return true;
+    }
+
+    int fd;
+    bool ended = false;
+};
+
+// A listening socket on 127.0.0.1 for a fake host.
+class RawListener {
+public:
+    RawListener() {
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int one = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(fd, 16);
+        socklen_t length = sizeof address;
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+        tcpPort = ntohs(address.sin_port);
+    }
+    ~RawListener() { ::close(fd); }
+    RawListener(const RawListener&) = delete;
+    RawListener& operator=(const RawListener&) = delete;
+
+    // The number the program must be given to reach this listener.
+    uint16_t programPort() const { return ProgramPort(tcpPort); }
+    // The next connection, or an invalid peer after timeoutMs.
+    RawPeer accept(int timeoutMs = 5000) {
+        pollfd watched{fd, POLLIN, 0};
+        if (::poll(&watched, 1, timeoutMs) <= 0)
+            return RawPeer();
+        return RawPeer(::accept(fd, nullptr, nullptr));
+    }
+
+    int fd;
+    uint16_t tcpPort = 0;
+};
