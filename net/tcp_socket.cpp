@@ -176,17 +176,26 @@ bool TcpSocket::close() {
     return true;
 }
 
-int32_t TcpSocket::send(const char* data, int32_t length) {
+namespace {
+
+// One platform send, retried on EINTR. MSG_NOSIGNAL: a peer that hung up must cost a -1, not the
+// process (SIGPIPE).
+int32_t SendOnce(int handle, const char* data, int32_t length, int flags) {
     if (length < 0) {
         errno = EINVAL;
         return -1;
     }
-    // MSG_NOSIGNAL: a peer that hung up must cost a -1, not the process (SIGPIPE).
     ssize_t sent;
     do {
-        sent = ::send(handle, data, static_cast<size_t>(length), MSG_NOSIGNAL);
+        sent = ::send(handle, data, static_cast<size_t>(length), MSG_NOSIGNAL | flags);
     } while (sent < 0 && errno == EINTR);
     return static_cast<int32_t>(sent);
+}
+
+} // namespace
+
+int32_t TcpSocket::send(const char* data, int32_t length) {
+    return SendOnce(handle, data, length, 0);
 }
 
 int32_t TcpSocket::recv(char* buffer, uint32_t size) {
@@ -326,13 +335,5 @@ void TcpSocket::setNoDelay() {
 }
 
 int32_t TcpSocket::trySend(const char* data, int32_t length) {
-    if (length < 0) {
-        errno = EINVAL;
-        return -1;
-    }
-    ssize_t sent;
-    do {
-        sent = ::send(handle, data, static_cast<size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT);
-    } while (sent < 0 && errno == EINTR);
-    return static_cast<int32_t>(sent);
+    return SendOnce(handle, data, length, MSG_DONTWAIT);
 }

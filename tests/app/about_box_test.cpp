@@ -17,7 +17,7 @@
 class AboutBoxTest : public QObject {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     void showsItsTexts();
     void okCloses();
     void closeBoxCloses();

@@ -19,7 +19,7 @@
 class ChatLogTest : public QObject {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     void init();
     void cleanup();
 

@@ -23,7 +23,7 @@
 class MainWindowTest : public QObject {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     void init();
     void cleanup();
 
