@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -197,8 +199,14 @@ TEST_F(ServerRelay, SendToRejectsSlotsWithoutAConnection) {
 
 std::atomic<int> HandlerCalls{0};
 
+size_t ThreadCount() {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                                             std::filesystem::directory_iterator()));
+}
+
 TEST(ChatServer, StopEndsEveryThreadAndTheWakeConnectionNeverReachesTheHandler) {
     HandlerCalls = 0;
+    const size_t threadsBefore = ThreadCount();
     const uint16_t tcpPort = FreeTcpPort();
     ChatServer server([](int32_t, char*, int32_t) { ++HandlerCalls; });
     ASSERT_TRUE(server.start(4, ProgramPort(tcpPort)));
@@ -218,7 +226,8 @@ TEST(ChatServer, StopEndsEveryThreadAndTheWakeConnectionNeverReachesTheHandler) 
     }
     EXPECT_EQ(HandlerCalls, 1);
     EXPECT_EQ(server.occupiedSlots(), 0u);
-    server.stop(); // a second stop does nothing
+    EXPECT_EQ(ThreadCount(), threadsBefore); // accept loop, readers and writer all ended
+    server.stop();                           // a second stop does nothing
     // The port is free again at once.
     EXPECT_TRUE(server.start(4, ProgramPort(tcpPort)));
 }
