@@ -148,26 +148,43 @@ void MainWindow::refreshView() {
     }
 }
 
-void MainWindow::applyLog(const ChatViewModel::LogUpdate& update) {
-    if (!update.cleared && update.droppedFront == 0 && update.added.empty()) {
-        return;
-    }
+void MainWindow::applyLog(ChatViewModel::LogUpdate update) {
     if (update.cleared) {
         log->clear();
         blocksPerLine.clear();
+        pendingLines.clear();
     }
+    // Lines the log let go of leave the top of what is shown first, then the waiting ones.
+    const size_t shownDropped = std::min(update.droppedFront, blocksPerLine.size());
+    const size_t waitingDropped = std::min(update.droppedFront - shownDropped, pendingLines.size());
+    pendingLines.erase(pendingLines.begin(),
+                       pendingLines.begin() + static_cast<std::ptrdiff_t>(waitingDropped));
+    for (std::string& line : update.added) {
+        pendingLines.push_back(std::move(line));
+    }
+    if (shownDropped == 0 && pendingLines.empty()) {
+        return;
+    }
+    // A busy room can hand over a whole log's worth of lines at once; showing them in slices of
+    // LINES_PER_REFRESH, one per turn of the event loop, keeps the window answering meanwhile.
+    const size_t count = std::min(pendingLines.size(), LINES_PER_REFRESH);
     // One edit block, so that the document lays itself out once per refresh, not once per line.
     QTextCursor cursor(log->document());
     cursor.beginEditBlock();
-    dropLogLines(update.droppedFront);
-    for (const std::string& line : update.added) {
-        appendLogLine(line);
+    dropLogLines(shownDropped);
+    for (size_t i = 0; i < count; ++i) {
+        appendLogLine(pendingLines[i]);
     }
     cursor.endEditBlock();
-    if (!update.added.empty()) {
+    pendingLines.erase(pendingLines.begin(),
+                       pendingLines.begin() + static_cast<std::ptrdiff_t>(count));
+    if (count > 0) {
         // The newest line shows, wherever the user had scrolled to.
         QScrollBar* bar = log->verticalScrollBar();
         bar->setValue(bar->maximum());
+    }
+    if (!pendingLines.empty()) {
+        refreshCall->request(); // queued behind whatever else the event loop has waiting
     }
 }
 

@@ -38,7 +38,7 @@ private:
 
     // On the window's thread: shows what changed in ChatView since the last refresh.
     void refreshView();
-    void applyLog(const ChatViewModel::LogUpdate& update);
+    void applyLog(ChatViewModel::LogUpdate update);
     void appendLogLine(const std::string& line);
     void dropLogLines(size_t count);
 
@@ -58,6 +58,9 @@ private:
     // Text blocks of each line shown in the log, oldest first: a line with line breaks in it takes
     // several, and dropping lines from the top must remove all of them.
     std::deque<int> blocksPerLine;
+    // Lines handed over by ChatView but not shown yet, oldest first; see LINES_PER_REFRESH.
+    std::deque<std::string> pendingLines;
+    static constexpr size_t LINES_PER_REFRESH = 100;
     std::vector<std::string> shownUsers;
     uint64_t seenInputClears = 0;
 };

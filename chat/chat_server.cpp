@@ -99,6 +99,7 @@ void ChatServer::run() {
                 slots[i].open = true;
                 queues[i].pending.clear();
                 queues[i].sentBytes = 0;
+                queues[i].behindSince = {};
             }
             slots[i].setNoDelay();
             readers[i].slotIndex = i;
@@ -128,6 +129,7 @@ void ChatServer::serveSlot(uint32_t slot) {
             if (socket.handle == NO_HANDLE)
                 return;
         }
+        waitWhileHeld();
         // Only this thread and, after joining it, stop() release the slot, so the descriptor
         // stays valid while this receive runs.
         const int32_t received = socket.recv(framer.space(), framer.spaceSize());
@@ -199,7 +201,12 @@ bool ChatServer::enqueue(uint32_t slot, const char* bytes, size_t count) {
         }
         const bool wasIdle = queue.pending.size() == queue.sentBytes;
         queue.pending.append(bytes, count);
-        if (!wasIdle)
+        // Hold the readers at once rather than at the writer's next pass, which may come only
+        // after every reader has added another block; the writer then decides when to let go.
+        const bool holdNow = !wasIdle && !holding && holdsReaders(slot);
+        if (holdNow)
+            holding = true;
+        if (!wasIdle && !holdNow)
             return true; // the writer already knows about this slot
     }
     dirtySlots.fetch_or(uint64_t{1} << slot);
@@ -237,10 +244,34 @@ bool ChatServer::flushSlot(uint32_t slot) {
             return false;
         }
         queue.sentBytes += static_cast<size_t>(sent);
+        queue.tookAt = std::chrono::steady_clock::now();
     }
     queue.pending.clear();
     queue.sentBytes = 0;
+    queue.behindSince = {};
     return false;
+}
+
+bool ChatServer::holdsReaders(uint32_t slot) {
+    SlotQueue& queue = queues[slot];
+    if (queue.pending.size() - queue.sentBytes <= HOLD_BYTES) {
+        queue.behindSince = {};
+        return false;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (queue.behindSince == std::chrono::steady_clock::time_point{})
+        queue.behindSince = now;
+    return now - queue.tookAt < std::chrono::milliseconds(STALLED_MS) &&
+           now - queue.behindSince < std::chrono::milliseconds(HOLD_MS);
+}
+
+void ChatServer::waitWhileHeld() {
+    if (!holding)
+        return;
+    // Not under ChatLock or any slot's lock; bounded, so that nothing can hold a reader for long.
+    std::unique_lock<std::mutex> wait(waitMutex);
+    released.wait_for(wait, std::chrono::milliseconds(HOLD_MS),
+                      [this] { return !holding || stopping; });
 }
 
 void ChatServer::writeQueues() {
@@ -252,6 +283,7 @@ void ChatServer::writeQueues() {
         writerWakePending = false;
         const uint64_t work = dirtySlots.exchange(0) | blocked;
         blocked = 0;
+        bool hold = false;
         watched.clear();
         watched.push_back({writerWakeFd, POLLIN, 0});
         for (uint32_t i = 0; i < count; ++i) {
@@ -261,6 +293,14 @@ void ChatServer::writeQueues() {
             if (flushSlot(i)) {
                 blocked |= uint64_t{1} << i;
                 watched.push_back({slots[i].handle, POLLOUT, 0});
+                hold = holdsReaders(i) || hold;
+            }
+        }
+        if (holding != hold) {
+            holding = hold;
+            if (!hold) {
+                std::lock_guard<std::mutex> wait(waitMutex);
+                released.notify_all();
             }
         }
         if (blocked == 0) {
@@ -269,7 +309,9 @@ void ChatServer::writeQueues() {
         }
         // A descriptor polled here may be released and reused meanwhile; that only causes an
         // extra pass, since every send happens under the slot's lock after checking its handle.
-        if (::poll(watched.data(), watched.size(), -1) > 0 && (watched[0].revents & POLLIN)) {
+        // While the readers are held, look again soon: the hold ends by time as well.
+        if (::poll(watched.data(), watched.size(), hold ? 10 : -1) > 0 &&
+            (watched[0].revents & POLLIN)) {
             uint64_t ignored;
             while (::read(writerWakeFd, &ignored, sizeof ignored) > 0) {
             }
@@ -310,6 +352,10 @@ void ChatServer::stop() {
     if (!listener)
         return;
     stopping = true;
+    {
+        std::lock_guard<std::mutex> wait(waitMutex);
+        released.notify_all();
+    }
     if (writerRunning)
         drainQueues();
 
@@ -349,6 +395,7 @@ void ChatServer::stop() {
     }
     dirtySlots = 0;
     writerWakePending = false;
+    holding = false;
     readers.reset();
     slots.reset();
     queues.reset();

@@ -8,6 +8,7 @@
 #include "net/thread.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -28,6 +29,14 @@ public:
     static constexpr size_t OUTBOX_LIMIT = 256 * 1024;
     // How long stop() lets the connections take what is queued for them.
     static constexpr int DRAIN_TIMEOUT_MS = 1000;
+    // Flow control: while a connection that is still taking bytes has more than HOLD_BYTES queued,
+    // the readers wait before their next read, so that a room flooding faster than its slowest
+    // reader is slowed down instead of losing that reader. A connection that took nothing for
+    // STALLED_MS, or that has been behind for HOLD_MS, is not waited for (it is dropped at
+    // OUTBOX_LIMIT as before).
+    static constexpr size_t HOLD_BYTES = 64 * 1024;
+    static constexpr int STALLED_MS = 100;
+    static constexpr int HOLD_MS = 1000;
 
     explicit ChatServer(ServerDataHandler handler = nullptr,
                         ServerLostHandler lostHandler = nullptr);
@@ -56,8 +65,10 @@ private:
     // after ChatLock, never before.
     struct SlotQueue {
         std::mutex mutex;
-        std::string pending;  // bytes not yet taken by the connection
-        size_t sentBytes = 0; // how much of `pending` already went out
+        std::string pending;                               // bytes not yet taken by the connection
+        size_t sentBytes = 0;                              // how much of `pending` already went out
+        std::chrono::steady_clock::time_point tookAt;      // the connection last took bytes
+        std::chrono::steady_clock::time_point behindSince; // over HOLD_BYTES since; zero if not
     };
 
     void serveSlot(uint32_t slot);
@@ -71,6 +82,8 @@ private:
     bool queuesEmpty();
     void wakeWriter();
     bool anySlotFree();
+    bool holdsReaders(uint32_t slot); // under the slot's lock
+    void waitWhileHeld();
 
     std::unique_ptr<TcpSocket> listener;
     std::unique_ptr<TcpSocket[]> slots;
@@ -87,9 +100,11 @@ private:
     std::atomic<bool> writerRunning{false};
     std::atomic<bool> stopping{false};      // set while stop() runs: no departures announced
     std::atomic<bool> acceptWaiting{false}; // the accept loop waits for a free slot, not in accept
+    std::atomic<bool> holding{false};       // the readers wait (flow control, see HOLD_BYTES)
 
     // Guards nothing but the two waits below; taken before a slot's lock, never after.
     std::mutex waitMutex;
     std::condition_variable slotFreed; // the accept loop waits here while every slot is taken
     std::condition_variable drained;   // stop() waits here for the queues to empty
+    std::condition_variable released;  // readers wait here while `holding`
 };

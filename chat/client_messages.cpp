@@ -26,7 +26,7 @@ void ShowHostDeparture(ChatClient* client) {
     AppendLog("----------------------------------------");
     AppendLog("Server disconnected");
     AppendLog("----------------------------------------");
-    if (ActiveClient.get() == client) {
+    if (client != nullptr && ActiveClient.get() == client) {
         RetiredClients.push_back(std::move(ActiveClient));
         PostUiTask(ReapRetiredClients);
     }
