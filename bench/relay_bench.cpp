@@ -71,7 +71,7 @@ char Filler(int sender, int seq, size_t i) {
 }
 
 std::string MakeText(char phase, int sender, int seq) {
-    char head[16];
+    char head[32]; // room for any int, so the format can never be cut
     std::snprintf(head, sizeof head, "%c%02d.%07d.", phase, sender, seq);
     std::string text = head;
     for (size_t i = 0; i < PAD; ++i)

@@ -5,8 +5,8 @@
 #include "chat/protocol.h"
 #include "chat/ui_tasks.h"
 #include "chat/window_ops.h"
-#include "tests/support/chat_state.h"
 #include "tests/support/loopback.h"
+#include "tests/support/rooms.h"
 #include "tests/support/wait.h"
 
 #include <gtest/gtest.h>
@@ -20,32 +20,7 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-class ClientMessages : public ::testing::Test {
-protected:
-    void SetUp() override { ResetChatState(); }
-    void TearDown() override { ResetChatState(); }
-
-    // Makes the window's client, connected to the fake host, and returns the host's end.
-    RawPeer connectClient() {
-        {
-            std::lock_guard<std::mutex> guard(ChatLock);
-            ActiveClient = std::make_unique<ChatClient>(OnClientData, OnClientLost);
-            EXPECT_TRUE(ActiveClient->connect("127.0.0.1", host.programPort()));
-        }
-        return host.accept();
-    }
-
-    bool clientGone() {
-        std::lock_guard<std::mutex> guard(ChatLock);
-        return ActiveClient == nullptr;
-    }
-
-    RawListener host;
-};
-
-const std::string DEPARTURE_LINES = "----------------------------------------\n"
-                                    "Server disconnected\n"
-                                    "----------------------------------------\n";
+using ClientMessages = ClientRoom;
 
 TEST_F(ClientMessages, WholeLoginReplyInOneReadFillsTheListInOrder) {
     RawPeer peer = connectClient();

@@ -8,8 +8,8 @@
 #include "chat/server_relay.h"
 #include "chat/ui_tasks.h"
 #include "chat/window_ops.h"
-#include "tests/support/chat_state.h"
 #include "tests/support/loopback.h"
+#include "tests/support/rooms.h"
 #include "tests/support/wait.h"
 
 #include <gtest/gtest.h>
@@ -28,37 +28,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const std::string DEPARTURE_LINES = "----------------------------------------\n"
-                                    "Server disconnected\n"
-                                    "----------------------------------------\n";
-
-// The window's host, with raw clients.
-class HostFaults : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ResetChatState();
-        tcpPort = FreeTcpPort();
-        std::lock_guard<std::mutex> guard(ChatLock);
-        LocalName = "Ann";
-        ActiveServer = std::make_unique<ChatServer>(OnServerData, OnServerLost);
-        ASSERT_TRUE(ActiveServer->start(MAX_CLIENTS, ProgramPort(tcpPort)));
-    }
-    void TearDown() override { ResetChatState(); }
-
-    ChatServer& server() { return *ActiveServer; }
-
-    RawPeer joinAs(const std::string& name, const std::string& lastRosterEntry) {
-        const uint32_t before = server().occupiedSlots();
-        RawPeer peer = RawPeer::connectTo(tcpPort);
-        EXPECT_TRUE(WaitFor([&] { return server().occupiedSlots() == before + 1; }));
-        peer.send("login\n" + name + "\n");
-        EXPECT_TRUE(peer.readUntil(lastRosterEntry));
-        peer.take();
-        return peer;
-    }
-
-    uint16_t tcpPort = 0;
-};
+using HostFaults = HostedRoom;
 
 TEST_F(HostFaults, ClientResetMidMessageIsAnnouncedAndTheSlotFrees) {
     RawPeer bob = joinAs("Bob", "login\n0\nBob\n");
@@ -82,10 +52,10 @@ TEST_F(HostFaults, ClientGoneInTheMiddleOfItsLoginLeavesNoName) {
     evil.send("login\nEv");
     evil.hangUp(); // the unterminated name is handed over at the end, then the client departs
     ASSERT_TRUE(bob.readUntil("logoff\n1\n"));
-    EXPECT_EQ(bob.take(), "login\n1\nEv\nlogoff\n1\n");
+    EXPECT_EQ(bob.take(), "login\n-1\nAnn\nlogin\n0\nBob\nlogin\n1\nEv\nlogoff\n1\n");
     std::lock_guard<std::mutex> guard(ChatLock);
     EXPECT_EQ(UserTable[1], "");
-    EXPECT_EQ(ChatView.users(), (std::vector<std::string>{"Bob"}));
+    EXPECT_EQ(ChatView.users(), (std::vector<std::string>{"Ann", "Bob"}));
 }
 
 TEST_F(HostFaults, ClientThatShutsItsWriteSideIsSeenToLeave) {
@@ -181,28 +151,7 @@ TEST_F(HostFaults, OutOfDescriptorsTheHostWaitsWithoutSpinningAndRecovers) {
     EXPECT_EQ(server().occupiedSlots(), 3u);
 }
 
-// The window's client, against a fake host.
-class ClientFaults : public ::testing::Test {
-protected:
-    void SetUp() override { ResetChatState(); }
-    void TearDown() override { ResetChatState(); }
-
-    RawPeer connectClient() {
-        {
-            std::lock_guard<std::mutex> guard(ChatLock);
-            ActiveClient = std::make_unique<ChatClient>(OnClientData, OnClientLost);
-            EXPECT_TRUE(ActiveClient->connect("127.0.0.1", host.programPort()));
-        }
-        return host.accept();
-    }
-    bool clientGone() {
-        RunUiTasks();
-        std::lock_guard<std::mutex> guard(ChatLock);
-        return ActiveClient == nullptr;
-    }
-
-    RawListener host;
-};
+using ClientFaults = ClientRoom;
 
 TEST_F(ClientFaults, HostResetMidMessageShowsTheDeparture) {
     RawPeer peer = connectClient();

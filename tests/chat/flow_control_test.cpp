@@ -3,8 +3,8 @@
 #include "chat/chat_server.h"
 #include "chat/program_state.h"
 #include "chat/server_relay.h"
-#include "tests/support/chat_state.h"
 #include "tests/support/loopback.h"
+#include "tests/support/rooms.h"
 #include "tests/support/wait.h"
 
 #include <gtest/gtest.h>
@@ -29,28 +29,7 @@ bool ReadThrough(RawPeer& peer, const std::string& text, bool& departed) {
     return true;
 }
 
-class FlowControl : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ResetChatState();
-        tcpPort = FreeTcpPort();
-        std::lock_guard<std::mutex> guard(ChatLock);
-        LocalName = "Ann";
-        ActiveServer = std::make_unique<ChatServer>(OnServerData, OnServerLost);
-        ASSERT_TRUE(ActiveServer->start(MAX_CLIENTS, ProgramPort(tcpPort)));
-    }
-    void TearDown() override { ResetChatState(); }
-
-    RawPeer joinAs(const std::string& name, const std::string& lastRosterEntry) {
-        RawPeer peer = RawPeer::connectTo(tcpPort);
-        peer.send("login\n" + name + "\n");
-        EXPECT_TRUE(peer.readUntil(lastRosterEntry));
-        peer.take();
-        return peer;
-    }
-
-    uint16_t tcpPort = 0;
-};
+using FlowControl = HostedRoom;
 
 TEST_F(FlowControl, ClientThatStopsReadingIsStillDroppedDuringAFlood) {
     RawPeer stuck = joinAs("Stuck", "login\n0\nStuck\n");

@@ -4,8 +4,8 @@
 #include "chat/protocol.h"
 #include "chat/server_relay.h"
 #include "chat/window_ops.h"
-#include "tests/support/chat_state.h"
 #include "tests/support/loopback.h"
+#include "tests/support/rooms.h"
 #include "tests/support/wait.h"
 
 #include <gtest/gtest.h>
@@ -21,38 +21,7 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-class ServerRelay : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ResetChatState();
-        tcpPort = FreeTcpPort();
-        std::lock_guard<std::mutex> guard(ChatLock);
-        LocalName = "Ann";
-        ActiveServer = std::make_unique<ChatServer>(OnServerData, OnServerLost);
-        ASSERT_TRUE(ActiveServer->start(MAX_CLIENTS, ProgramPort(tcpPort)));
-        AddUserName(LocalName);
-    }
-    void TearDown() override { ResetChatState(); }
-
-    ChatServer& server() { return *ActiveServer; }
-
-    // A raw client in the next slot (waits until the server has taken it).
-    RawPeer join() {
-        const uint32_t before = server().occupiedSlots();
-        RawPeer peer = RawPeer::connectTo(tcpPort);
-        EXPECT_TRUE(WaitFor([&] { return server().occupiedSlots() == before + 1; }));
-        return peer;
-    }
-    // A raw client that logs in and has had its whole reply.
-    RawPeer joinAs(const std::string& name, const std::string& lastRosterEntry) {
-        RawPeer peer = join();
-        peer.send("login\n" + name + "\n");
-        EXPECT_TRUE(peer.readUntil(lastRosterEntry));
-        return peer;
-    }
-
-    uint16_t tcpPort = 0;
-};
+using ServerRelay = HostedRoom;
 
 TEST_F(ServerRelay, SampleConversationByteForByte) {
     RawPeer bob = join();

@@ -10,13 +10,7 @@ minutes="${1:-1}"
 seconds=$(awk -v m="$minutes" 'BEGIN { s = int(m * 60); print (s < 1 ? 1 : s) }')
 targets=(block_parser_fuzz client_data_fuzz server_data_fuzz framer_fuzz)
 
-if ! command -v clang++-14 >/dev/null ||
-    ! compgen -G "/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null; then
-    sudo_cmd=()
-    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-    "${sudo_cmd[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq clang-14 libclang-rt-14-dev >/dev/null
-fi
+scripts/install_missing.sh clang-14 libclang-rt-14-dev
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 -DPARLOX_FUZZ=ON \
     -DPARLOX_BUILD_APP=OFF >/dev/null
 ninja -j2 -C build-fuzz "${targets[@]}" >/dev/null
