@@ -35,6 +35,7 @@ TEST_F(HostFaults, ClientResetMidMessageIsAnnouncedAndTheSlotFrees) {
     RawPeer cid = joinAs("Cid", "login\n1\nCid\n");
     cid.send("msg\nwhole\nmsg\nhal"); // the second line never ends
     ASSERT_TRUE(bob.readUntil("msg\n1\nwhole\n"));
+    ASSERT_TRUE(WaitFor(SomeThreadAccepts)); // for slot 2
     cid.reset();
     ASSERT_TRUE(bob.readUntil("logoff\n1\n"));
     ASSERT_TRUE(WaitFor([&] { return server().occupiedSlots() == 1; }));

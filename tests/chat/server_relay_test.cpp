@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <string>
 #include <thread>
@@ -105,6 +106,7 @@ TEST_F(ServerRelay, HostileBytesNeverCorruptTheRoom) {
 TEST_F(ServerRelay, VanishedClientIsAnnouncedAsDeparted) {
     RawPeer bob = joinAs("Bob", "login\n0\nBob\n");
     RawPeer cid = joinAs("Cid", "login\n1\nCid\n");
+    ASSERT_TRUE(WaitFor(SomeThreadAccepts)); // for slot 2
     bob.reset();
     ASSERT_TRUE(cid.readUntil("logoff\n0\n"));
     SettleHandlers();
@@ -151,6 +153,8 @@ TEST_F(ServerRelay, PendingAcceptsSlotIsFilledBeforeALowerFreedOne) {
     RawPeer a = join();
     RawPeer b = join();
     RawPeer c = join();
+    // The accept loop must be waiting for the next connection (for slot 3) before slot 1 frees.
+    ASSERT_TRUE(WaitFor(SomeThreadAccepts));
     b.hangUp();
     ASSERT_TRUE(WaitFor([&] { return server().occupiedSlots() == 2; }));
     RawPeer d = joinAs("D", "login\n3\nD\n"); // the accept already waiting was for slot 3
