@@ -125,6 +125,7 @@ TEST_F(HostFaults, OutOfDescriptorsTheHostWaitsWithoutSpinningAndRecovers) {
     address.sin_port = htons(tcpPort);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const auto* target = reinterpret_cast<const sockaddr*>(&address);
+    ASSERT_TRUE(WaitFor(SomeThreadAccepts));
     {
         DescriptorFamine famine(0);
         ASSERT_EQ(::dup(0), -1);
