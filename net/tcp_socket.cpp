@@ -98,6 +98,20 @@ bool ConnectWithin(int handle, const sockaddr_in& address, int timeoutMs) {
     return error == 0;
 }
 
+// One platform send, retried on EINTR. MSG_NOSIGNAL: a peer that hung up must cost a -1, not the
+// process (SIGPIPE).
+int32_t SendOnce(int handle, const char* data, int32_t length, int flags) {
+    if (length < 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    ssize_t sent;
+    do {
+        sent = ::send(handle, data, static_cast<size_t>(length), MSG_NOSIGNAL | flags);
+    } while (sent < 0 && errno == EINTR);
+    return static_cast<int32_t>(sent);
+}
+
 } // namespace
 
 // Library start-up: POSIX sockets need none, so construction cannot fail.
@@ -175,24 +189,6 @@ bool TcpSocket::close() {
     markClosed();
     return true;
 }
-
-namespace {
-
-// One platform send, retried on EINTR. MSG_NOSIGNAL: a peer that hung up must cost a -1, not the
-// process (SIGPIPE).
-int32_t SendOnce(int handle, const char* data, int32_t length, int flags) {
-    if (length < 0) {
-        errno = EINVAL;
-        return -1;
-    }
-    ssize_t sent;
-    do {
-        sent = ::send(handle, data, static_cast<size_t>(length), MSG_NOSIGNAL | flags);
-    } while (sent < 0 && errno == EINTR);
-    return static_cast<int32_t>(sent);
-}
-
-} // namespace
 
 int32_t TcpSocket::send(const char* data, int32_t length) {
     return SendOnce(handle, data, length, 0);

@@ -5,6 +5,7 @@
 #include "app/fonts.h"
 #include "app/main_window.h"
 #include "chat/window_ops.h"
+#include "tests/support/find_control.h"
 
 #include <QAction>
 #include <QApplication>
@@ -39,9 +40,7 @@ private Q_SLOTS:
 
 private:
     template <typename Widget> Widget* control(const char* name) {
-        Widget* widget = window->findChild<Widget*>(QString::fromUtf8(name));
-        Q_ASSERT(widget != nullptr);
-        return widget;
+        return FindControl<Widget>(window.get(), name);
     }
 
     std::unique_ptr<MainWindow> window;

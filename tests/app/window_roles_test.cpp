@@ -5,6 +5,7 @@
 #include "app/main_window.h"
 #include "chat/program_state.h"
 #include "tests/support/chat_state.h"
+#include "tests/support/find_control.h"
 #include "tests/support/loopback.h"
 
 #include <QLineEdit>
@@ -28,9 +29,7 @@ private Q_SLOTS:
 
 private:
     template <typename Widget> Widget* control(const char* name) {
-        Widget* widget = window->findChild<Widget*>(QString::fromUtf8(name));
-        Q_ASSERT(widget != nullptr);
-        return widget;
+        return FindControl<Widget>(window.get(), name);
     }
     void fill(const char* name, const QString& text) { control<QLineEdit>(name)->setText(text); }
     void press(const char* button) {
