@@ -28,10 +28,11 @@ QWidget* CreateWidget(const Control& control, QWidget* client) {
     }
     case ControlKind::Button:
     case ControlKind::Default: {
-        // Only a declared default button answers Enter; Qt would otherwise make any focused
-        // button of a dialog the default one.
+        // Enter presses the focused push button, as in a dialog. Only a declared default button
+        // answers Enter elsewhere: the main window is no QDialog, so no button becomes its
+        // default by taking the focus, and the About box has no other button.
         auto* button = new QPushButton(text, client);
-        button->setAutoDefault(false);
+        button->setAutoDefault(control.kind == ControlKind::Button);
         button->setDefault(control.kind == ControlKind::Default);
         return button;
     }

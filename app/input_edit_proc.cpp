@@ -21,13 +21,16 @@ bool InputEditProc::eventFilter(QObject* watched, QEvent* event) {
     if (watched != line || event->type() != QEvent::KeyPress) {
         return QObject::eventFilter(watched, event);
     }
-    switch (static_cast<QKeyEvent*>(event)->key()) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    switch (key->key()) {
     case Qt::Key_Tab:
     case Qt::Key_Backtab:
         return true;
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        enter();
+        // Ctrl+Enter is swallowed rather than taken as a second way to send the line.
+        if (!(key->modifiers() & Qt::ControlModifier))
+            enter();
         return true;
     default:
         return false;

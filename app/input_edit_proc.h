@@ -10,7 +10,8 @@ class QLineEdit;
 
 // Tab (and Shift+Tab) is swallowed: nothing is typed and the focus stays in the line. Enter takes
 // the line's text (UTF-8, at most 1023 bytes, cut at a character boundary), empties the line and
-// hands the text to onEnter, even when it is empty. Every other event goes on to the line.
+// hands the text to onEnter, even when it is empty; Ctrl+Enter does nothing. Every other event
+// goes on to the line.
 class InputEditProc : public QObject {
     Q_OBJECT
 public:

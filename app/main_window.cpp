@@ -89,7 +89,9 @@ MainWindow::MainWindow(WindowCommands windowCommands) : commands(std::move(windo
     uiTasksCall = std::make_shared<CoalescedCall>(this, RunUiTasks);
     SetUiWakeup([call = uiTasksCall] { call->request(); });
 
+    // The Name field opens with its text selected, so that typing replaces "<name>".
     name->setFocus();
+    name->selectAll();
     adjustSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());

@@ -29,19 +29,25 @@ std::unique_ptr<TcpSocket> ChatClient::takeConnection() {
 }
 
 bool ChatClient::connect(const std::string& address, uint16_t port) {
+    if (!dial(address, port, TcpSocket::CONNECT_TIMEOUT_MS))
+        return false;
+    startReceiving();
+    return true;
+}
+
+bool ChatClient::dial(const std::string& address, uint16_t port, int timeoutMs) {
     close();
     auto socket = std::make_unique<TcpSocket>(::socket(AF_INET, SOCK_STREAM, 0));
-    const bool connected = socket->connect(address, port);
+    const bool connected = socket->connectWithin(address, port, timeoutMs);
     if (connected)
         socket->setNoDelay();
-    {
-        std::lock_guard<std::mutex> guard(mutex);
-        connection = std::move(socket);
-    }
-    if (!connected)
-        return false;
+    std::lock_guard<std::mutex> guard(mutex);
+    connection = std::move(socket);
+    return connected;
+}
+
+void ChatClient::startReceiving() {
     start();
-    return true;
 }
 
 int32_t ChatClient::send(const char* text) {

@@ -135,10 +135,19 @@ void TcpSocket::markClosed() {
 }
 
 bool TcpSocket::connect(const std::string& newAddress, uint16_t newPort) {
+    return connectWithin(newAddress, newPort, CONNECT_TIMEOUT_MS);
+}
+
+bool TcpSocket::connectWithin(const std::string& newAddress, uint16_t newPort, int timeoutMs) {
+    if (timeoutMs <= 0) {
+        errno = ETIMEDOUT;
+        lastError = describeLastError();
+        return false;
+    }
     // No validation: a text inet_addr cannot read becomes the all-ones address, and the attempt
     // fails on its own.
     const sockaddr_in target = MakeAddress(inet_addr(newAddress.c_str()), newPort);
-    if (!ConnectWithin(handle, target, CONNECT_TIMEOUT_MS)) {
+    if (!ConnectWithin(handle, target, timeoutMs)) {
         lastError = describeLastError();
         return false;
     }

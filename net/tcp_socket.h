@@ -34,6 +34,15 @@ public:
     std::string localAddressList() override;
     std::string localAddress() override;
 
+    // connect with a time limit of its own; a limit of 0 or less fails at once with the
+    // WSAETIMEDOUT text.
+    [[nodiscard]] bool connectWithin(const std::string& address, uint16_t port, int timeoutMs);
+    // resolveHost that waits no longer than timeoutMs. False only when the time ran out (with the
+    // WSAETIMEDOUT text in lastError); otherwise dotted holds the answer, empty when the lookup
+    // failed.
+    [[nodiscard]] bool resolveHostWithin(const std::string& name, int timeoutMs,
+                                         std::string& dotted);
+
     [[nodiscard]] bool accept();
     static std::string describeLastError();
 

@@ -81,6 +81,9 @@ void MainWindowTest::freshWindowShowsTheDefaults() {
     QCOMPARE(control<QListWidget>("IDC_USERS")->count(), 0);
     QVERIFY(control<QLineEdit>("IDC_INPUT")->text().isEmpty());
     QCOMPARE(QApplication::focusWidget(), control<QLineEdit>("IDC_NAME"));
+    // Typing replaces the selected "<name>".
+    QTest::keyClicks(control<QLineEdit>("IDC_NAME"), "Zoe");
+    QCOMPARE(control<QLineEdit>("IDC_NAME")->text(), QStringLiteral("Zoe"));
 
     QCOMPARE(window->minimumSize(), window->maximumSize());
     QVERIFY(!(window->windowFlags() & Qt::WindowMaximizeButtonHint));
@@ -159,6 +162,8 @@ void MainWindowTest::enterInTheInputLineHandsTheTextOn() {
     QVERIFY(input->text().isEmpty());
     QTest::keyClick(input, Qt::Key_Enter, Qt::KeypadModifier); // empty lines go on too
     input->setText(QStringLiteral("Zoë"));
+    QTest::keyClick(input, Qt::Key_Return, Qt::ControlModifier); // no second Enter
+    QCOMPARE(input->text(), QStringLiteral("Zoë"));
     QTest::keyClick(input, Qt::Key_Return);
     QCOMPARE(entered, (std::vector<std::string>{"100% sure", "", "Zo\xC3\xAB"}));
     QCOMPARE(QApplication::focusWidget(), input);
@@ -192,6 +197,15 @@ void MainWindowTest::enterInTheFieldsAndEscDoNothing() {
     QTest::keyClick(window.get(), Qt::Key_Escape);
     QVERIFY(window->isVisible());
     QVERIFY(connects.empty() && hosts.empty() && closes == 0);
+
+    // Enter on a focused button presses it, as a click would.
+    for (const char* name : {"IDC_CONNECT", "IDC_HOST"}) {
+        QWidget* button = control<QWidget>(name);
+        button->setFocus();
+        QTest::keyClick(button, Qt::Key_Return);
+    }
+    QCOMPARE(connects.size(), size_t(1));
+    QCOMPARE(hosts.size(), size_t(1));
     QCOMPARE(control<QLineEdit>("IDC_NAME")->text(), QStringLiteral("<name>"));
     QCOMPARE(control<QLineEdit>("IDC_PORT")->text(), QStringLiteral("5000"));
 }
