@@ -250,6 +250,13 @@ TEST_F(Connected, LookupsAnswerWithoutNetwork) {
     EXPECT_EQ(LookupSocket.resolveHost("127.0.0.1"), "127.0.0.1");
     EXPECT_EQ(LookupSocket.resolveHost("localhost"), "127.0.0.1");
     EXPECT_EQ(LookupSocket.resolveHost(""), "");
+    std::string dotted;
+    EXPECT_TRUE(LookupSocket.resolveHostWithin("localhost", 5000, dotted));
+    EXPECT_EQ(dotted, "127.0.0.1");
+    // No time left: the lookup fails as a connect would, with the time-out text.
+    EXPECT_FALSE(LookupSocket.resolveHostWithin("localhost", 0, dotted));
+    EXPECT_EQ(dotted, "");
+    EXPECT_EQ(LookupSocket.lastError, "WSAETIMEDOUT\nConnection timed out");
     EXPECT_FALSE(LookupSocket.localHostName().empty());
 
     // Every entry a non-loopback IPv4 address followed by exactly one blank.
