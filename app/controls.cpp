@@ -65,6 +65,8 @@ std::vector<QWidget*> CreateControls(std::span<const Control> controls, QWidget*
     for (const Control& control : controls) {
         QWidget* widget = CreateWidget(control, client);
         widget->setObjectName(QString::fromUtf8(control.objectName));
+        widget->setAccessibleName(QString::fromUtf8(control.accessibleName));
+        widget->setAccessibleDescription(QString::fromUtf8(control.accessibleDescription));
         QRect place = units.toPixels(control.x, control.y, control.width, control.height);
         if (control.kind == ControlKind::Label) {
             // The stand-in dialog face runs a pixel or so wider than the one the layouts were
@@ -80,6 +82,16 @@ std::vector<QWidget*> CreateControls(std::span<const Control> controls, QWidget*
             lastTabStop = widget;
         }
         widgets.push_back(widget);
+    }
+    for (size_t i = 0; i < controls.size(); ++i) {
+        if (controls[i].buddy == 0) {
+            continue;
+        }
+        for (size_t j = 0; j < controls.size(); ++j) {
+            if (controls[j].id == controls[i].buddy) {
+                static_cast<QLabel*>(widgets[i])->setBuddy(widgets[j]);
+            }
+        }
     }
     return widgets;
 }
