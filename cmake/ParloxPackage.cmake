@@ -16,7 +16,8 @@ roles: host a chat room on a port of your computer, or join someone else's
 room by address and port. A room holds the host and up to 32 people;
 everybody sees a scrolling chat log and the list of names in the room.")
 # The libraries come from dpkg-shlibdeps. The window's fonts are looked up by name, and the names it
-# asks for resolve to Liberation Sans, or else DejaVu Sans.
+# asks for resolve to Liberation Sans, or else DejaVu Sans. The window's icon is looked up in the
+# hicolor theme, whose index comes with hicolor-icon-theme.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation | fonts-dejavu-core")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation | fonts-dejavu-core, hicolor-icon-theme")
 include(CPack)

@@ -13,6 +13,8 @@
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,6 +23,8 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
@@ -231,27 +235,44 @@ void MainWindowTest::assistiveToolsFindEveryControlByName() {
 }
 
 void MainWindowTest::iconComesFromTheThemeOrTheProgram() {
-    // The icons that cmake --install puts into the hicolor theme, found under the program's id.
+    // The PNGs that cmake --install puts into the hicolor theme, in a theme made of them here with
+    // the index that the system's hicolor theme supplies to an installed program.
+    const int sizes[] = {16, 24, 32, 48, 64, 128, 256};
+    QTemporaryDir themes;
+    QVERIFY(QDir(themes.path()).mkdir(QStringLiteral("hicolor")));
+    QFile index(themes.filePath(QStringLiteral("hicolor/index.theme")));
+    QVERIFY(index.open(QIODevice::WriteOnly));
+    QStringList directories;
+    QString sections;
+    for (int size : sizes) {
+        directories << QStringLiteral("%1x%1/apps").arg(size);
+        sections += QStringLiteral("[%1x%1/apps]\nSize=%1\nType=Fixed\n").arg(size);
+        QVERIFY(QFile::link(QStringLiteral(PARLOX_SOURCE_DIR "/res/icons/hicolor/%1x%1").arg(size),
+                            themes.filePath(QStringLiteral("hicolor/%1x%1").arg(size))));
+    }
+    index.write(
+        ("[Icon Theme]\nName=hicolor\nDirectories=" + directories.join(',') + '\n' + sections)
+            .toUtf8());
+    index.close();
+
     const QStringList searchPaths = QIcon::themeSearchPaths();
     const QString themeName = QIcon::themeName();
-    window.reset();
-    QIcon::setThemeSearchPaths({QStringLiteral(PARLOX_SOURCE_DIR "/res/icons")});
-    QIcon::setThemeName(QStringLiteral("hicolor"));
-    window = std::make_unique<MainWindow>();
-    const QIcon themed = window->windowIcon();
-    QIcon::setThemeSearchPaths({});
-    window.reset();
-    window = std::make_unique<MainWindow>();
-    const QIcon builtIn = window->windowIcon();
-    QIcon::setThemeSearchPaths(searchPaths);
-    QIcon::setThemeName(themeName);
-
-    QCOMPARE(themed.name(), QString::fromUtf8(APP_ID));
-    QVERIFY(builtIn.name().isEmpty());
-    for (const QIcon& icon : {themed, builtIn}) {
-        for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+    const auto restoreTheme = qScopeGuard([&] {
+        QIcon::setThemeSearchPaths(searchPaths);
+        QIcon::setThemeName(themeName);
+    });
+    // With the theme, and without it (a build run from its directory). A themed icon follows the
+    // theme as it changes, so each is looked at while its theme is in place.
+    for (const bool inTheme : {true, false}) {
+        QIcon::setThemeSearchPaths(inTheme ? QStringList{themes.path()} : QStringList{});
+        QIcon::setThemeName(QStringLiteral("hicolor"));
+        window.reset();
+        window = std::make_unique<MainWindow>();
+        const QIcon icon = window->windowIcon();
+        QCOMPARE(icon.name(), inTheme ? QString::fromUtf8(APP_ID) : QString());
+        for (int size : sizes) {
             QVERIFY(icon.availableSizes().contains(QSize(size, size)));
-            QCOMPARE(icon.pixmap(size).size(), QSize(size, size));
+            QCOMPARE(icon.pixmap(QSize(size, size), 1.0).size(), QSize(size, size));
         }
     }
 }

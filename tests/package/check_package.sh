@@ -50,7 +50,9 @@ echo "== dpkg -i, start, close request, dpkg -r"
 "${as_root[@]}" dpkg -i "$deb" >/dev/null
 dpkg-query -L parlox >"$scratch/files"
 # From / with a bare environment: nothing of the clone can be found.
-(cd / && exec env -i PATH=/usr/bin:/bin HOME="$scratch" QT_QPA_PLATFORM=offscreen /usr/bin/parlox) &
+mkdir -m 700 "$scratch/runtime"
+(cd / && exec env -i PATH=/usr/bin:/bin HOME="$scratch" XDG_RUNTIME_DIR="$scratch/runtime" \
+    QT_QPA_PLATFORM=offscreen /usr/bin/parlox) &
 pid=$!
 # Once the program catches SIGTERM (bit 14 of its caught-signal mask) the window is up and a close
 # request takes the usual close path.
