@@ -27,9 +27,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class MainWindowTest : public QObject {
