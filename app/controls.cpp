@@ -83,13 +83,15 @@ std::vector<QWidget*> CreateControls(std::span<const Control> controls, QWidget*
         }
         widgets.push_back(widget);
     }
+    // Each label's buddy, found by its id once every widget exists.
     for (size_t i = 0; i < controls.size(); ++i) {
-        if (controls[i].buddy == 0) {
+        auto* label = qobject_cast<QLabel*>(widgets[i]);
+        if (label == nullptr || controls[i].buddy == 0) {
             continue;
         }
         for (size_t j = 0; j < controls.size(); ++j) {
             if (controls[j].id == controls[i].buddy) {
-                static_cast<QLabel*>(widgets[i])->setBuddy(widgets[j]);
+                label->setBuddy(widgets[j]);
             }
         }
     }
