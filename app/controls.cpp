@@ -66,6 +66,8 @@ std::vector<QWidget*> CreateControls(std::span<const Control> controls, QWidget*
     for (const Control& control : controls) {
         QWidget* widget = CreateWidget(control, client);
         widget->setObjectName(QString::fromUtf8(control.objectName));
+        widget->setAccessibleName(QString::fromUtf8(control.accessibleName));
+        widget->setAccessibleDescription(QString::fromUtf8(control.accessibleDescription));
         QRect place = units.toPixels(control.x, control.y, control.width, control.height);
         if (control.kind == ControlKind::Label) {
             // The stand-in dialog face runs a pixel or so wider than the one the layouts were
@@ -81,6 +83,18 @@ std::vector<QWidget*> CreateControls(std::span<const Control> controls, QWidget*
             lastTabStop = widget;
         }
         widgets.push_back(widget);
+    }
+    // Each label's buddy, found by its id once every widget exists.
+    for (size_t i = 0; i < controls.size(); ++i) {
+        auto* label = qobject_cast<QLabel*>(widgets[i]);
+        if (label == nullptr || controls[i].buddy == 0) {
+            continue;
+        }
+        for (size_t j = 0; j < controls.size(); ++j) {
+            if (controls[j].id == controls[i].buddy) {
+                label->setBuddy(widgets[j]);
+            }
+        }
     }
     return widgets;
 }

@@ -1,4 +1,6 @@
 // Parlox's entry: the main window, run until it is closed.
+#include "app/app_icon.h"
+#include "app/close_on_signal.h"
 #include "app/main_window.h"
 
 #include <QApplication>
@@ -23,12 +25,15 @@ bool HasDisplay() {
 int main(int argc, char** argv) {
     if (!HasDisplay()) {
         std::fputs("parlox: no display to show the window on. Run it from a desktop session, set "
-                   "DISPLAY to an X server you can reach, or use: xvfb-run -a build/parlox\n",
+                   "DISPLAY to an X server you can reach, or use: xvfb-run -a parlox\n",
                    stderr);
         return 1;
     }
     QApplication app(argc, argv);
+    // Wayland compositors match the window to its desktop entry, and so to its name and icon.
+    QGuiApplication::setDesktopFileName(QString::fromUtf8(APP_ID));
     MainWindow window;
+    CloseOnSignal closeOnSignal(&window);
     window.show();
     app.exec();
     return 0;

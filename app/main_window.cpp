@@ -2,6 +2,7 @@
 #include "app/main_window.h"
 
 #include "app/about_box.h"
+#include "app/app_icon.h"
 #include "app/coalesced_call.h"
 #include "app/control_table.h"
 #include "app/controls.h"
@@ -55,7 +56,7 @@ MainWindow::MainWindow(WindowCommands windowCommands) : commands(std::move(windo
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     setWindowTitle(QString::fromUtf8(MAIN_DIALOG.title));
-    setWindowIcon(QIcon(QStringLiteral(":/parlox.png")));
+    setWindowIcon(AppIcon());
 
     auto* client = new QWidget(this);
     client->setFont(DialogFont());
