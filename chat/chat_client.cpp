@@ -1,6 +1,7 @@
 // The chat client: connect, send, close, and the receive loop that hands whole messages on.
 #include "chat/chat_client.h"
 
+#include "chat/keep_alive.h"
 #include "chat/message_framer.h"
 
 #include <sys/socket.h>
@@ -32,8 +33,10 @@ bool ChatClient::connect(const std::string& address, uint16_t port) {
     close();
     auto socket = std::make_unique<TcpSocket>(::socket(AF_INET, SOCK_STREAM, 0));
     const bool connected = socket->connect(address, port);
-    if (connected)
+    if (connected) {
         socket->setNoDelay();
+        socket->setKeepAlive(ChatKeepAlive);
+    }
     {
         std::lock_guard<std::mutex> guard(mutex);
         connection = std::move(socket);

@@ -66,7 +66,8 @@ TEST_F(Commands, ConnectAgainLogsOffTheOldConnectionFirst) {
 }
 
 TEST_F(Commands, RefusedConnectShowsTheTwoLineErrorAndSwallowsLines) {
-    ConnectCommand(fields("Bob", "127.0.0.1", ProgramPort(FreeTcpPort())));
+    const ReservedPort nobody;
+    ConnectCommand(fields("Bob", "127.0.0.1", nobody.programPort()));
     EXPECT_EQ(LogText(), "<<Error: WSAECONNREFUSED\nConnection refused>>\n");
     EXPECT_TRUE(hasClient()); // the failed client stays until the next Connect
     EnterCommand("into the void");
@@ -85,7 +86,8 @@ TEST_F(Commands, ClosingLogsTheClientOff) {
 }
 
 TEST_F(Commands, HostWritesTheBannerAndRelaysTheHostsLines) {
-    const uint16_t tcpPort = FreeTcpPort();
+    const ReservedPort port;
+    const uint16_t tcpPort = port.tcpPort;
     HostCommand(fields("Ann", "ignored", ProgramPort(tcpPort)));
     const std::string log = LogText();
     EXPECT_EQ(log.rfind("----- Hosting on port: " + std::to_string(ProgramPort(tcpPort)) +
@@ -122,7 +124,8 @@ TEST_F(Commands, HostOnABusyPortShowsTheError) {
 }
 
 TEST_F(Commands, ClosingWhileHostingAndConnectedEndsBothRoles) {
-    const uint16_t tcpPort = FreeTcpPort();
+    const ReservedPort port;
+    const uint16_t tcpPort = port.tcpPort;
     HostCommand(fields("Ann", "", ProgramPort(tcpPort)));
     RawPeer guest = RawPeer::connectTo(tcpPort);
     guest.send("login\nGuest\n");
