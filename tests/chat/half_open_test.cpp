@@ -36,7 +36,7 @@ using Side = NamespacePair::Side;
 
 // The namespaces are fresh, so any port is free in them.
 constexpr uint16_t HOST_PORT = 5000;
-// Detection takes about 3 s with either timings below; the lower bound shows that the timers
+// Detection takes 3 to 5 s with either timings below; the lower bound shows that the timers
 // found the dead peer, not an error the link's going down caused at once.
 constexpr auto AT_LEAST = std::chrono::seconds(1);
 constexpr auto WITHIN = std::chrono::seconds(10);
