@@ -995,7 +995,8 @@ int ServeOurs(uint16_t programPort) {
 }
 
 bool StartRelay(const Relay& relay, RelayProcess& process, std::string& config) {
-    const uint16_t tcpPort = FreeTcpPort();
+    // Given up at once: the relays bind the port themselves, and the bench runs alone.
+    const uint16_t tcpPort = ReservedPort().tcpPort;
     switch (relay.protocol) {
     case Protocol::Ours:
         return process.start({SelfPath(), "--serve", std::to_string(ProgramPort(tcpPort))},

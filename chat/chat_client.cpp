@@ -1,6 +1,7 @@
 // The chat client: connect, send, close, and the receive loop that hands whole messages on.
 #include "chat/chat_client.h"
 
+#include "chat/keep_alive.h"
 #include "chat/message_framer.h"
 
 #include <sys/socket.h>
@@ -39,8 +40,10 @@ bool ChatClient::dial(const std::string& address, uint16_t port, int timeoutMs) 
     close();
     auto socket = std::make_unique<TcpSocket>(::socket(AF_INET, SOCK_STREAM, 0));
     const bool connected = socket->connectWithin(address, port, timeoutMs);
-    if (connected)
+    if (connected) {
         socket->setNoDelay();
+        socket->setKeepAlive(ChatKeepAlive);
+    }
     std::lock_guard<std::mutex> guard(mutex);
     connection = std::move(socket);
     return connected;

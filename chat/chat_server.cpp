@@ -2,6 +2,7 @@
 #include "chat/chat_server.h"
 
 #include "chat/chat_client.h"
+#include "chat/keep_alive.h"
 #include "chat/message_framer.h"
 
 #include <poll.h>
@@ -102,6 +103,7 @@ void ChatServer::run() {
                 queues[i].behindSince = {};
             }
             slots[i].setNoDelay();
+            slots[i].setKeepAlive(ChatKeepAlive);
             readers[i].slotIndex = i;
             readers[i].start();
             break;

@@ -339,6 +339,24 @@ void TcpSocket::setNoDelay() {
     ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
+bool TcpSocket::setKeepAlive(const KeepAliveTimings& timings) {
+    // Linux lets TCP_USER_TIMEOUT decide for the probes too: once a probe is out, the connection
+    // ends when the peer has been silent for the user timeout. With the default timings both
+    // rules agree (30 s + 3 x 10 s = 60 s), so a quiet and a busy connection end alike.
+    const int on = 1;
+    const auto userTimeout = static_cast<unsigned int>(timings.userTimeoutMs);
+    const bool set =
+        ::setsockopt(handle, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0 &&
+        ::setsockopt(handle, IPPROTO_TCP, TCP_KEEPIDLE, &timings.idleSeconds, sizeof(int)) == 0 &&
+        ::setsockopt(handle, IPPROTO_TCP, TCP_KEEPINTVL, &timings.intervalSeconds, sizeof(int)) ==
+            0 &&
+        ::setsockopt(handle, IPPROTO_TCP, TCP_KEEPCNT, &timings.probeCount, sizeof(int)) == 0 &&
+        ::setsockopt(handle, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout) == 0;
+    if (!set)
+        lastError = describeLastError();
+    return set;
+}
+
 int32_t TcpSocket::trySend(const char* data, int32_t length) {
     return SendOnce(handle, data, length, MSG_DONTWAIT);
 }

@@ -1,6 +1,7 @@
 // TcpSocket: the one Socket implementation, over POSIX stream sockets.
 #pragma once
 
+#include "net/keep_alive_timings.h"
 #include "net/socket.h"
 
 // The "no handle" value. 0 is a valid descriptor on POSIX, so none is -1.
@@ -59,6 +60,10 @@ public:
     int32_t sendAll(const char* data, int32_t length, int timeoutMs);
     // A chat line must never wait for a delayed acknowledgement.
     void setNoDelay();
+    // Turns keep-alive probes and the unacknowledged-data limit on, so that a peer that vanished
+    // ends the connection (a failed recv) within about the timings' bound, quiet room or busy.
+    // False, with lastError set, when the platform refused one of the options.
+    bool setKeepAlive(const KeepAliveTimings& timings);
     // One send that never blocks: the count the platform took, or -1 with errno set (EAGAIN when
     // the peer's window is full).
     int32_t trySend(const char* data, int32_t length);

@@ -30,10 +30,9 @@ protected:
     static FieldTexts fields(const std::string& name, const std::string& address, uint16_t port) {
         return {name, address, std::to_string(port)};
     }
-    // Hosts as Ann on a free port (kept in tcpPort) and returns a raw client that logged in as
-    // guest and has read its reply.
+    // Hosts as Ann on the test's port and returns a raw client that logged in as guest and has
+    // read its reply.
     RawPeer hostWithGuest(const std::string& guest) {
-        tcpPort = FreeTcpPort();
         HostCommand(fields("Ann", "", ProgramPort(tcpPort)));
         RawPeer peer = RawPeer::connectTo(tcpPort);
         peer.send("login\n" + guest + "\n");
@@ -46,7 +45,8 @@ protected:
         return ActiveClient != nullptr;
     }
 
-    uint16_t tcpPort = 0;
+    const ReservedPort port;
+    const uint16_t tcpPort = port.tcpPort;
 };
 
 TEST_F(Commands, ConnectResolvesLogsInAndSendsLines) {
@@ -149,7 +149,8 @@ TEST_F(Commands, ConnectAgainLogsOffTheOldConnectionFirst) {
 }
 
 TEST_F(Commands, RefusedConnectShowsTheTwoLineErrorAndSwallowsLines) {
-    ConnectCommand(fields("Bob", "127.0.0.1", ProgramPort(FreeTcpPort())));
+    const ReservedPort nobody;
+    ConnectCommand(fields("Bob", "127.0.0.1", nobody.programPort()));
     EXPECT_EQ(LogText(), "<<Error: WSAECONNREFUSED\nConnection refused>>\n");
     EXPECT_TRUE(hasClient()); // the failed client stays until the next Connect
     EnterCommand("into the void");
@@ -168,7 +169,6 @@ TEST_F(Commands, ClosingLogsTheClientOff) {
 }
 
 TEST_F(Commands, HostWritesTheBannerAndRelaysTheHostsLines) {
-    tcpPort = FreeTcpPort();
     HostCommand(fields("Ann", "ignored", ProgramPort(tcpPort)));
     const std::string log = LogText();
     EXPECT_EQ(log.rfind("----- Hosting on port: " + std::to_string(ProgramPort(tcpPort)) +
