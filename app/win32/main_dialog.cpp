@@ -10,6 +10,8 @@
 #include "chat/ui_tasks.h"
 #include "chat/window_ops.h"
 
+#include <richedit.h>
+
 #include <atomic>
 #include <memory>
 #include <string>
@@ -89,7 +91,6 @@ HFONT CreateChatFont() {
 }
 
 void Initialise(HWND window) {
-    Dialog.window = window;
     CreateMenuBar(window);
     KeepTemplateClientSize(window);
     SetIcons(window);
@@ -97,6 +98,8 @@ void Initialise(HWND window) {
     if (input != nullptr)
         SubclassInputLine(input, [](const std::string& text) { Dialog.commands.enter(text); });
     Dialog.chatFont = CreateChatFont();
+    // Rich edit holds 32K characters unless told otherwise; the log's own limit is what counts.
+    ::SendMessageW(::GetDlgItem(window, IDC_LOG), EM_EXLIMITTEXT, 0, 2 * ChatViewModel::LOG_LIMIT);
     ::SendMessageW(::GetDlgItem(window, IDC_LOG), WM_SETFONT,
                    reinterpret_cast<WPARAM>(Dialog.chatFont), TRUE);
     ::SendMessageW(::GetDlgItem(window, IDC_USERS), WM_SETFONT,
@@ -111,9 +114,10 @@ void Initialise(HWND window) {
                                                ::GetDlgItem(window, IDC_USERS), input);
     Dialog.refreshCall = std::make_shared<PostedCall>(window, WM_REFRESH_VIEW);
     ChatView.setObserver([call = Dialog.refreshCall] { call->request(); });
-    Dialog.view->refresh();
+    Dialog.refreshCall->request(); // what ChatView holds already
     Dialog.uiTasksCall = std::make_shared<PostedCall>(window, WM_RUN_UI_TASKS);
     SetUiWakeup([call = Dialog.uiTasksCall] { call->request(); });
+    Dialog.window = window;
 }
 
 // Before the window goes: no observer may post to it any more.

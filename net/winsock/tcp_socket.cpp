@@ -301,10 +301,10 @@ std::string TcpSocket::localAddressList() {
             continue;
         for (const IP_ADAPTER_UNICAST_ADDRESS* entry = adapter->FirstUnicastAddress;
              entry != nullptr; entry = entry->Next) {
-            const sockaddr* address = entry->Address.lpSockaddr;
-            if (address == nullptr || address->sa_family != AF_INET)
+            const sockaddr* found = entry->Address.lpSockaddr;
+            if (found == nullptr || found->sa_family != AF_INET)
                 continue;
-            const in_addr ip = reinterpret_cast<const sockaddr_in*>(address)->sin_addr;
+            const in_addr ip = reinterpret_cast<const sockaddr_in*>(found)->sin_addr;
             if ((ntohl(ip.s_addr) >> 24) == 127)
                 continue;
             const std::string text = DottedText(ip);

@@ -73,8 +73,8 @@ void Waker::wake() {
     if (writeHandle == NO_HANDLE || pending.exchange(true))
         return;
     // One byte between drains: the connection's buffer can never fill, so this never blocks.
-    const char byte = 1;
-    ::send(writeHandle, &byte, 1, 0);
+    const char signal = 1;
+    ::send(writeHandle, &signal, 1, 0);
 }
 
 void Waker::drain() {

@@ -19,6 +19,15 @@
 #include <thread>
 #include <vector>
 
+// RECT lives in the global namespace; so must its operators, for gtest to find them.
+static bool operator==(const RECT& a, const RECT& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+static std::ostream& operator<<(std::ostream& out, const RECT& r) {
+    return out << '(' << r.left << ',' << r.top << ")-(" << r.right << ',' << r.bottom << ')';
+}
+
 namespace {
 
 std::string Text(HWND window) {
@@ -45,18 +54,12 @@ RECT PlaceOf(HWND control) {
     return place;
 }
 
+// The dialog manager converts the position and the size each on its own, so the right edge is the
+// converted x plus the converted width.
 RECT DialogRect(HWND dialog, int x, int y, int width, int height) {
-    RECT place{x, y, x + width, y + height};
+    RECT place{x, y, width, height};
     ::MapDialogRect(dialog, &place);
-    return place;
-}
-
-bool operator==(const RECT& a, const RECT& b) {
-    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
-
-std::ostream& operator<<(std::ostream& out, const RECT& r) {
-    return out << '(' << r.left << ',' << r.top << ")-(" << r.right << ',' << r.bottom << ')';
+    return {place.left, place.top, place.left + place.right, place.top + place.bottom};
 }
 
 void PostKey(HWND target, UINT key) {
@@ -71,16 +74,20 @@ template <size_t N> void ExpectTemplate(HWND dialog, const Control (&table)[N]) 
     for (const Control& row : table) {
         ASSERT_NE(child, nullptr) << row.text;
         EXPECT_EQ(::GetDlgCtrlID(child), row.id) << row.text;
-        if (row.kind != ControlKind::Log)
+        if (row.kind != ControlKind::Log) {
             EXPECT_EQ(Text(child), row.text) << row.id;
+        }
         EXPECT_EQ(PlaceOf(child), DialogRect(dialog, row.x, row.y, row.width, row.height))
             << row.id << ' ' << row.text;
         const LONG_PTR style = StyleOf(child);
         const bool tabStop = (style & WS_TABSTOP) != 0;
+        // Dialogs draw a control's border as a sunken edge (WS_EX_CLIENTEDGE) instead.
+        const bool border =
+            (style & WS_BORDER) || (::GetWindowLongPtrW(child, GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
         switch (row.kind) {
         case ControlKind::Edit:
             EXPECT_EQ(ClassOf(child), L"Edit");
-            EXPECT_TRUE(tabStop && (style & WS_BORDER) && (style & ES_AUTOHSCROLL)) << row.id;
+            EXPECT_TRUE(tabStop && border && (style & ES_AUTOHSCROLL)) << row.id << ' ' << style;
             break;
         case ControlKind::Label:
             EXPECT_EQ(ClassOf(child), L"Static");
@@ -96,12 +103,14 @@ template <size_t N> void ExpectTemplate(HWND dialog, const Control (&table)[N]) 
         case ControlKind::Log:
             EXPECT_EQ(ClassOf(child), L"RichEdit20A");
             EXPECT_FALSE(tabStop);
-            EXPECT_TRUE((style & ES_MULTILINE) && (style & ES_READONLY) && (style & WS_VSCROLL));
+            // Rich edit keeps its frame, scroll bars and read-only state to itself.
+            EXPECT_TRUE(style & ES_MULTILINE);
+            EXPECT_TRUE(::SendMessageW(child, EM_GETOPTIONS, 0, 0) & ECO_READONLY);
             break;
         case ControlKind::List:
             EXPECT_EQ(ClassOf(child), L"ListBox");
             EXPECT_FALSE(tabStop || (style & LBS_SORT));
-            EXPECT_TRUE((style & LBS_NOINTEGRALHEIGHT) && (style & LBS_NOTIFY));
+            EXPECT_TRUE(border && (style & LBS_NOINTEGRALHEIGHT) && (style & LBS_NOTIFY)) << style;
             break;
         }
         child = ::GetWindow(child, GW_HWNDNEXT);
@@ -184,10 +193,11 @@ protected:
     void focusOn(int id) const {
         ::SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(item(id)), TRUE);
     }
-    // Types a marker into a field and waits for it: every key posted before has been handled.
+    // Types a marker key into a field and waits for its letter: every key posted before has been
+    // handled (the characters of posted keys queue up behind everything posted before them).
     bool settle(int id) const {
-        ::PostMessageW(item(id), WM_CHAR, L'~', 1);
-        return WaitFor([&] { return Text(item(id)).find('~') != std::string::npos; });
+        PostKey(item(id), 'Z');
+        return WaitFor([&] { return Text(item(id)).find('z') != std::string::npos; });
     }
     std::string logText() const { return DialogView::logText(item(IDC_LOG)); }
 
@@ -223,10 +233,14 @@ TEST_F(MainDialog, MatchesItsTemplate) {
     EXPECT_NE(::SendMessageW(dialog, WM_GETICON, ICON_BIG, 0), 0);
     EXPECT_NE(::SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0), 0);
 
-    // The chat font on the log and the list only.
-    const auto chatFont = reinterpret_cast<HFONT>(::SendMessageW(item(IDC_LOG), WM_GETFONT, 0, 0));
-    EXPECT_EQ(chatFont, reinterpret_cast<HFONT>(::SendMessageW(item(IDC_USERS), WM_GETFONT, 0, 0)));
+    // The chat font on the log and the list only (rich edit keeps it as its character format).
+    const auto chatFont =
+        reinterpret_cast<HFONT>(::SendMessageW(item(IDC_USERS), WM_GETFONT, 0, 0));
     EXPECT_NE(chatFont, reinterpret_cast<HFONT>(::SendMessageW(item(IDC_NAME), WM_GETFONT, 0, 0)));
+    CHARFORMAT2W format{};
+    format.cbSize = sizeof format;
+    ::SendMessageW(item(IDC_LOG), EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
+    EXPECT_STREQ(format.szFaceName, L"Arial");
     LOGFONTW font{};
     ASSERT_NE(::GetObjectW(chatFont, sizeof font, &font), 0);
     EXPECT_STREQ(font.lfFaceName, L"Arial");
@@ -257,7 +271,7 @@ TEST_F(MainDialog, InputLineTakesEnterAndSwallowsTab) {
     PostKey(item(IDC_INPUT), VK_RETURN); // the empty line is handed on too
     ASSERT_TRUE(settle(IDC_INPUT));
     EXPECT_EQ(recorder.taken(), (std::vector<std::string>{"enter " + line, "enter "}));
-    EXPECT_EQ(Text(item(IDC_INPUT)), "~");
+    EXPECT_EQ(Text(item(IDC_INPUT)), "z");
     EXPECT_EQ(focus(), item(IDC_INPUT));
 }
 
@@ -287,8 +301,10 @@ TEST_F(MainDialog, EnterAndEscInFieldsDoNothingButEnterPressesAFocusedButton) {
 
 TEST_F(MainDialog, AboutBoxClosesWithOkOrCloseBoxNotEsc) {
     openRecorded();
+    // Once it is shown and its controls exist.
     const auto findAbout = [] {
-        return ::FindWindowW(L"#32770", L"Parlox v1.0");
+        const HWND box = ::FindWindowW(L"#32770", L"Parlox v1.0");
+        return box != nullptr && ::IsWindowVisible(box) && ::GetDlgItem(box, IDOK) ? box : nullptr;
     };
     ::PostMessageW(dialog, WM_COMMAND, IDM_ABOUT, 0);
     ASSERT_TRUE(WaitFor([&] { return findAbout() != nullptr; }));
@@ -353,7 +369,9 @@ TEST_F(MainDialog, LogDropsOldestLinesAtItsLimit) {
         AppendLog("%04d %s", i, filler.c_str());
     }
     ASSERT_LT(ChatView.logBytes(), ChatViewModel::LOG_LIMIT + 1);
-    EXPECT_TRUE(WaitFor([&] { return logText() == ChatView.logText(); }, 20000));
+    EXPECT_TRUE(WaitFor([&] { return logText() == ChatView.logText(); }, 20000))
+        << logText().size() << " shown, " << ChatView.logBytes() << " in the log; shown starts "
+        << logText().substr(0, 300) << "\nmodel starts " << ChatView.logText().substr(0, 300);
     {
         std::lock_guard<std::mutex> guard(ChatLock);
         ResetChatView(true);
