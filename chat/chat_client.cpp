@@ -3,8 +3,6 @@
 
 #include "chat/message_framer.h"
 
-#include <sys/socket.h>
-
 #include <cstring>
 
 namespace {
@@ -30,7 +28,7 @@ std::unique_ptr<TcpSocket> ChatClient::takeConnection() {
 
 bool ChatClient::connect(const std::string& address, uint16_t port) {
     close();
-    auto socket = std::make_unique<TcpSocket>(::socket(AF_INET, SOCK_STREAM, 0));
+    std::unique_ptr<TcpSocket> socket = TcpSocket::createStream();
     const bool connected = socket->connect(address, port);
     if (connected)
         socket->setNoDelay();

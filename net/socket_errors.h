@@ -8,3 +8,6 @@
 std::string SocketErrorText(int wsaCode);
 // The Windows Sockets error number of the same meaning as a POSIX errno value; 0 when none.
 int WsaCodeForErrno(int posixErrno);
+
+// The row for an argument out of range, for failures that no platform call reported.
+inline constexpr int WSA_INVALID_ARGUMENT = 10022;
