@@ -78,9 +78,10 @@ void Waker::wake() {
 }
 
 void Waker::drain() {
-    // Cleared before reading: a wake() after this point sends a byte of its own.
-    pending = false;
     char bytes[64];
     while (::recv(readHandle, bytes, sizeof bytes, 0) > 0) {
     }
+    // Cleared after reading, as on POSIX: a wake() from here on sends a byte of its own, and one
+    // that came before found `pending` set, but its work is seen by the caller's next look.
+    pending = false;
 }
