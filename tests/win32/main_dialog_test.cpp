@@ -1,9 +1,14 @@
 // The Win32 main dialog on a thread of its own, driven through its message queue like a user:
 // the template against the control table, keys, the About box, the log, and closing.
+// Winsock 2 before windows.h, which the dialog headers include.
+#include <winsock2.h>
+
 #include "app/control_table.h"
 #include "app/win32/dialog_view.h"
 #include "app/win32/main_dialog.h"
 #include "app/win32/wide_text.h"
+#include "chat/chat_client.h"
+#include "chat/chat_server.h"
 #include "chat/program_state.h"
 #include "chat/window_ops.h"
 #include "tests/support/wait.h"
@@ -377,4 +382,38 @@ TEST_F(MainDialog, LogDropsOldestLinesAtItsLimit) {
         ResetChatView(true);
     }
     EXPECT_TRUE(WaitFor([&] { return logText().empty(); }));
+}
+
+// The window closes promptly while it hosts a room and is a client in it, and leaves no role.
+TEST_F(MainDialog, ClosesWithLiveServerAndClient) {
+    open(WindowCommands{});
+    // A port number whose swapped bytes were a free TCP port a moment ago.
+    SOCKET probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof address;
+    ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    ::closesocket(probe);
+    const std::wstring number = std::to_wstring(address.sin_port); // the port's bytes, swapped
+
+    ::SetWindowTextW(item(IDC_NAME), L"host");
+    ::SetWindowTextW(item(IDC_PORT), number.c_str());
+    ::PostMessageW(item(IDC_HOST), BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitFor([&] { return ::SendMessageW(item(IDC_USERS), LB_GETCOUNT, 0, 0) == 1; }));
+    ::SetWindowTextW(item(IDC_NAME), L"guest");
+    ::SetWindowTextW(item(IDC_ADDRESS), L"127.0.0.1");
+    ::PostMessageW(item(IDC_CONNECT), BM_CLICK, 0, 0);
+    // Both ends of the connection are in this process: the room has taken it into a slot.
+    ASSERT_TRUE(WaitFor([&] {
+        std::lock_guard<std::mutex> guard(ChatLock);
+        return ActiveClient != nullptr && ActiveServer != nullptr &&
+               ActiveServer->occupiedSlots() == 1;
+    })) << logText();
+
+    EXPECT_TRUE(close());
+    std::lock_guard<std::mutex> guard(ChatLock);
+    EXPECT_EQ(ActiveClient, nullptr);
+    EXPECT_EQ(ActiveServer, nullptr);
 }
