@@ -35,21 +35,29 @@ run_room() {
     local host_port tap_port
     host_port=$(free_port)
     tap_port=$(free_port)
-    python3 tests/interop/wire_tap.py "$tap_port" "$host_port" "$out/$name" &
+    python3 tests/interop/wire_tap.py "$tap_port" "$host_port" "$out/$name" >"$out/$name.tap" &
     local tap=$!
     timeout 120 "${host_cmd[@]}" host Host "$(number_for "$host_port")" >"$out/$name.host" 2>&1 &
     local host=$!
+    # Wine's first start of a program takes a while; wait for the host's room and the tap.
     for _ in $(seq 600); do
-        grep -q READY "$out/$name.host" 2>/dev/null && break
+        grep -qs READY "$out/$name.host" && grep -qs LISTENING "$out/$name.tap" && break
         sleep 0.1
     done
     timeout 120 "${client_cmd[@]}" client Guest "$(number_for "$tap_port")" >"$out/$name.client" 2>&1 ||
         fail "$name: the $client_side client failed: $(cat "$out/$name.client")"
     wait "$host" || fail "$name: the $host_side host failed: $(cat "$out/$name.host")"
     wait "$tap" || fail "$name: the wire tap failed"
-    # What differs between rooms by design: the ports, and the host machine's banner lines.
+    # What differs between rooms by design: the ports, the host machine's banner lines, the line
+    # ends of Windows' console output, and whether the host's word of the client's own departure
+    # still reached the client before it closed.
+    python3 - "$out/$name.down" <<'PY'
+import re, sys
+data = open(sys.argv[1], "rb").read()
+open(sys.argv[1], "wb").write(re.sub(rb"logoff\n[0-9]+\n$", b"", data))
+PY
     for side in host client; do
-        sed -n '/^LOG$/,$p' "$out/$name.$side" |
+        tr -d '\r' <"$out/$name.$side" | sed -n '/^LOG$/,$p' |
             sed -e 's/on port:\? [0-9]*/on port N/' -e '/^     [0-9]*) /d' >"$out/$name.$side.shown"
     done
 }

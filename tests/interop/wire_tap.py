@@ -2,7 +2,7 @@
 """Passes one TCP connection on 127.0.0.1 through and records its bytes in each direction.
 
 Usage: wire_tap.py LISTEN_PORT TARGET_PORT OUT_PREFIX
-Accepts one connection on LISTEN_PORT, connects to TARGET_PORT, relays until both sides have
+Prints LISTENING once it listens, then accepts one connection on LISTEN_PORT, connects to TARGET_PORT, relays until both sides have
 closed, and writes OUT_PREFIX.up (client to host) and OUT_PREFIX.down (host to client). Gives up
 after 60 seconds.
 """
@@ -17,6 +17,7 @@ def main():
     server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     server.bind(("127.0.0.1", listen_port))
     server.listen(1)
+    print("LISTENING", flush=True)
     server.settimeout(60)
     client, _ = server.accept()
     host = socket.create_connection(("127.0.0.1", target_port), timeout=10)
