@@ -15,8 +15,9 @@ WNDPROC PreviousInputProc = nullptr;
 std::function<void(const std::string&)> OnEnter;
 
 void TakeLine(HWND window) {
-    // The text must fit the 1024-byte send buffer with its terminator; a character of the line is
-    // at most 3 UTF-8 bytes per UTF-16 unit, so 1023 units always cover 1023 bytes.
+    // The text must fit the 1024-byte send buffer with its terminator: at most 1023 UTF-8 bytes,
+    // cut at a character boundary. Every UTF-16 unit becomes at least one byte, so reading 1023
+    // units never drops text that would have fitted.
     wchar_t wide[SEND_BUFFER_SIZE] = {};
     const int length = ::GetWindowTextW(window, wide, SEND_BUFFER_SIZE);
     const std::string utf8 = Utf8FromWide(std::wstring_view(wide, length > 0 ? length : 0));
