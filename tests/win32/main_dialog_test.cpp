@@ -442,7 +442,8 @@ TEST_F(MainDialog, Screenshot) {
                                    "e from upstairs");
     ::SetWindowTextW(item(IDC_INPUT), L"See you there");
     ASSERT_TRUE(WaitFor([&] { return logText().find("upstairs") != std::string::npos; }));
-    ::RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    ::RedrawWindow(dialog, nullptr, nullptr,
+                   RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     ::Sleep(500); // let the X server draw what the window painted
 
     RECT frame{};
