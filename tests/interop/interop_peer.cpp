@@ -1,8 +1,8 @@
 // One side of a two-program chat on loopback, built for Linux and for Windows alike, so that
 // scripts/interop-windows.sh can pair the two builds: as "host" it opens a room, as "client" it
 // joins one, each through the window's own commands, and both follow the same script: login,
-// roster, a line each way (with non-ASCII letters), the client's departure. At the end it prints
-// its log and user list, and exits 0 when every step was seen within its time.
+// roster, a line each way (with non-ASCII letters), the client's departure. Before it leaves it
+// prints its log and user list, and it exits 0 when every step was seen within its time.
 // Usage: interop_peer host NAME NUMBER | interop_peer client NAME NUMBER
 #include "app/commands.h"
 #include "chat/ui_tasks.h"
@@ -72,10 +72,13 @@ int main(int argc, char** argv) {
     const std::string role = argv[1];
     const FieldTexts fields{argv[2], "127.0.0.1", argv[3]};
     const bool done = role == "host" ? RunHost(fields) : RunClient(fields);
-    CloseCommand();
-    RunUiTasks();
+    // Shown before leaving: what the client sees after its own logoff races with the host's word
+    // of that departure.
     std::printf("LOG\n%sUSERS\n", ChatView.logText().c_str());
     for (const std::string& user : ChatView.users())
         std::printf("%s\n", user.c_str());
+    std::fflush(stdout);
+    CloseCommand();
+    RunUiTasks();
     return done ? 0 : 1;
 }
