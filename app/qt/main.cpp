@@ -1,5 +1,5 @@
 // Parlox's entry: the main window, run until it is closed.
-#include "app/main_window.h"
+#include "app/qt/main_window.h"
 
 #include <QApplication>
 

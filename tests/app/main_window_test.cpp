@@ -1,9 +1,9 @@
 // The main window on the offscreen platform: its controls, focus order and key handling, driven by
 // simulated keys and clicks, with the commands replaced by recorders.
 #include "app/control_table.h"
-#include "app/dialog_units.h"
-#include "app/fonts.h"
-#include "app/main_window.h"
+#include "app/qt/dialog_units.h"
+#include "app/qt/fonts.h"
+#include "app/qt/main_window.h"
 #include "chat/window_ops.h"
 #include "tests/support/find_control.h"
 
