@@ -12,7 +12,10 @@ inline constexpr int IDC_USERS = 1006;
 inline constexpr int IDC_LOG = 1007;
 inline constexpr int IDC_INPUT = 1008;
 inline constexpr int IDC_STATIC = -1; // labels, which nothing addresses
+// Windows headers define IDOK as a macro of the same value.
+#ifndef IDOK
 inline constexpr int IDOK = 1;
+#endif
 inline constexpr int IDM_ABOUT = 10000;
 
 enum class ControlKind {

@@ -5,7 +5,7 @@
 // under 50 ms). Not part of ctest. Run with QT_QPA_PLATFORM=offscreen (the default here).
 #include "app/commands.h"
 #include "app/host_commands.h"
-#include "app/main_window.h"
+#include "app/qt/main_window.h"
 #include "chat/program_state.h"
 #include "chat/window_ops.h"
 #include "tests/support/loopback.h"

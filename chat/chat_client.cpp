@@ -4,8 +4,6 @@
 #include "chat/keep_alive.h"
 #include "chat/message_framer.h"
 
-#include <sys/socket.h>
-
 #include <cstring>
 
 namespace {
@@ -38,7 +36,7 @@ bool ChatClient::connect(const std::string& address, uint16_t port) {
 
 bool ChatClient::dial(const std::string& address, uint16_t port, int timeoutMs) {
     close();
-    auto socket = std::make_unique<TcpSocket>(::socket(AF_INET, SOCK_STREAM, 0));
+    std::unique_ptr<TcpSocket> socket = TcpSocket::createStream();
     const bool connected = socket->connectWithin(address, port, timeoutMs);
     if (connected) {
         socket->setNoDelay();

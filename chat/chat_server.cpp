@@ -4,13 +4,9 @@
 #include "chat/chat_client.h"
 #include "chat/keep_alive.h"
 #include "chat/message_framer.h"
+#include "net/socket_errors.h"
+#include "net/socket_poll.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <vector>
@@ -25,7 +21,7 @@ ChatServer::~ChatServer() {
 
 bool ChatServer::start(uint32_t maxClients, uint16_t port) {
     stop();
-    listener = std::make_unique<TcpSocket>(::socket(AF_INET, SOCK_STREAM, 0));
+    listener = TcpSocket::createStream();
     listener->maxConnections = maxClients;
     slots = std::make_unique<TcpSocket[]>(maxClients);
     readers = std::make_unique<SlotReader[]>(maxClients);
@@ -34,13 +30,12 @@ bool ChatServer::start(uint32_t maxClients, uint16_t port) {
         readers[i].server = this;
     // One bit per slot in dirtySlots.
     if (maxClients == 0 || maxClients > 64) {
-        errno = EINVAL;
-        listener->lastError = TcpSocket::describeLastError();
+        listener->lastError = SocketErrorText(WSA_INVALID_ARGUMENT);
         return false;
     }
-    writerWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (writerWakeFd < 0) {
-        listener->lastError = TcpSocket::describeLastError();
+    writerWake = std::make_unique<Waker>();
+    if (!writerWake->ready()) {
+        listener->lastError = writerWake->lastError;
         return false;
     }
     if (!listener->listen(port))
@@ -86,7 +81,7 @@ void ChatServer::run() {
             if (!listener->accept()) {
                 // Out of descriptors or memory: accept fails at once until something frees, so
                 // pause instead of spinning.
-                if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                if (listener->outOfResources) {
                     std::unique_lock<std::mutex> wait(waitMutex);
                     slotFreed.wait_for(wait, std::chrono::milliseconds(100));
                 }
@@ -217,13 +212,7 @@ bool ChatServer::enqueue(uint32_t slot, const char* bytes, size_t count) {
 }
 
 void ChatServer::wakeWriter() {
-    if (writerWakePending.exchange(true))
-        return;
-    const uint64_t one = 1;
-    ssize_t written;
-    do {
-        written = ::write(writerWakeFd, &one, sizeof one);
-    } while (written < 0 && errno == EINTR);
+    writerWake->wake();
 }
 
 void ChatServer::dropSlot(uint32_t slot) {
@@ -239,9 +228,9 @@ bool ChatServer::flushSlot(uint32_t slot) {
         const size_t left = queue.pending.size() - queue.sentBytes;
         const int32_t chunk = static_cast<int32_t>(std::min<size_t>(left, 1 << 30));
         const int32_t sent = socket.trySend(queue.pending.data() + queue.sentBytes, chunk);
+        if (sent == TcpSocket::WOULD_BLOCK)
+            return true;
         if (sent < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK)
-                return true;
             dropSlot(slot); // the connection broke; its reader will notice and release it
             return false;
         }
@@ -278,23 +267,22 @@ void ChatServer::waitWhileHeld() {
 
 void ChatServer::writeQueues() {
     const uint32_t count = listener->maxConnections;
-    std::vector<pollfd> watched;
+    std::vector<PollEntry> watched;
     watched.reserve(count + 1);
     uint64_t blocked = 0; // slots waiting for their connection to take more
     while (writerRunning) {
-        writerWakePending = false;
         const uint64_t work = dirtySlots.exchange(0) | blocked;
         blocked = 0;
         bool hold = false;
         watched.clear();
-        watched.push_back({writerWakeFd, POLLIN, 0});
+        watched.push_back({writerWake->pollHandle(), POLL_READABLE, 0});
         for (uint32_t i = 0; i < count; ++i) {
             if (!(work & (uint64_t{1} << i)))
                 continue;
             std::lock_guard<std::mutex> guard(queues[i].mutex);
             if (flushSlot(i)) {
                 blocked |= uint64_t{1} << i;
-                watched.push_back({slots[i].handle, POLLOUT, 0});
+                watched.push_back({slots[i].handle, POLL_WRITABLE, 0});
                 hold = holdsReaders(i) || hold;
             }
         }
@@ -312,12 +300,9 @@ void ChatServer::writeQueues() {
         // A descriptor polled here may be released and reused meanwhile; that only causes an
         // extra pass, since every send happens under the slot's lock after checking its handle.
         // While the readers are held, look again soon: the hold ends by time as well.
-        if (::poll(watched.data(), watched.size(), hold ? 10 : -1) > 0 &&
-            (watched[0].revents & POLLIN)) {
-            uint64_t ignored;
-            while (::read(writerWakeFd, &ignored, sizeof ignored) > 0) {
-            }
-        }
+        if (PollSockets(watched.data(), watched.size(), hold ? 10 : -1) > 0 &&
+            (watched[0].ready & POLL_READABLE))
+            writerWake->drain();
     }
 }
 
@@ -391,12 +376,8 @@ void ChatServer::stop() {
         wakeWriter();
         writer.stop(false);
     }
-    if (writerWakeFd >= 0) {
-        ::close(writerWakeFd);
-        writerWakeFd = -1;
-    }
+    writerWake.reset();
     dirtySlots = 0;
-    writerWakePending = false;
     holding = false;
     readers.reset();
     slots.reset();

@@ -6,6 +6,7 @@
 #include "chat/slot_reader.h"
 #include "net/tcp_socket.h"
 #include "net/thread.h"
+#include "net/waker.h"
 
 #include <atomic>
 #include <chrono>
@@ -94,8 +95,7 @@ private:
 
     std::unique_ptr<SlotQueue[]> queues;
     SlotWriter writer;
-    int writerWakeFd = -1; // eventfd the writer polls besides the slots
-    std::atomic<bool> writerWakePending{false};
+    std::unique_ptr<Waker> writerWake;   // the writer polls it besides the slots
     std::atomic<uint64_t> dirtySlots{0}; // slots with newly queued bytes, one bit each
     std::atomic<bool> writerRunning{false};
     std::atomic<bool> stopping{false};      // set while stop() runs: no departures announced

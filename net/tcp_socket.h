@@ -3,17 +3,20 @@
 
 #include "net/keep_alive_timings.h"
 #include "net/socket.h"
+#include "net/socket_handle.h"
 
-// The "no handle" value. 0 is a valid descriptor on POSIX, so none is -1.
-inline constexpr int NO_HANDLE = -1;
+#include <memory>
 
 class TcpSocket final : public Socket {
 public:
-    int handle = NO_HANDLE;         // the descriptor this object owns and closes
-    int acceptedHandle = NO_HANDLE; // what the last accept returned; the caller takes it over
+    SocketHandle handle = NO_HANDLE;         // the handle this object owns and closes
+    SocketHandle acceptedHandle = NO_HANDLE; // what the last accept returned; the caller takes it
+    // Set by every accept: true when it failed for want of descriptors or memory, which lasts
+    // until something is freed, so that retrying at once would only spin.
+    bool outOfResources = false;
 
     TcpSocket();
-    explicit TcpSocket(int handle);
+    explicit TcpSocket(SocketHandle handle);
     ~TcpSocket();
     TcpSocket(const TcpSocket&) = delete;
     TcpSocket& operator=(const TcpSocket&) = delete;
@@ -47,6 +50,10 @@ public:
     [[nodiscard]] bool accept();
     static std::string describeLastError();
 
+    // A new IPv4 stream socket, not yet connected or listening. When the platform cannot make one,
+    // its handle is none and lastError says why; connect and listen then fail keeping that text.
+    static std::unique_ptr<TcpSocket> createStream();
+
     // Members outside the interface.
 
     // Wakes a recv/poll blocked on this socket in another thread by shutting the connection down
@@ -64,11 +71,17 @@ public:
     // ends the connection (a failed recv) within about the timings' bound, quiet room or busy.
     // False, with lastError set, when the platform refused one of the options.
     bool setKeepAlive(const KeepAliveTimings& timings);
-    // One send that never blocks: the count the platform took, or -1 with errno set (EAGAIN when
-    // the peer's window is full).
+    // One send that never blocks: the count the platform took, WOULD_BLOCK when the connection
+    // takes nothing right now (the peer's window is full), or -1 when it failed.
     int32_t trySend(const char* data, int32_t length);
+    static constexpr int32_t WOULD_BLOCK = -2;
 
     static constexpr int CONNECT_TIMEOUT_MS = 5000;
+
+private:
+    // For connect and listen on a socket whose creation failed: false, keeping the creation's
+    // error text (or saying the handle is invalid).
+    bool failWithoutHandle();
 };
 
 // The program-wide socket used only for host-name and address lookups.

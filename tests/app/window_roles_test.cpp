@@ -2,7 +2,7 @@
 // departure against a fake host; Host, its banner, Enter while hosting and Host again against raw
 // clients; closing the window while hosting.
 #include "app/commands.h"
-#include "app/main_window.h"
+#include "app/qt/main_window.h"
 #include "chat/program_state.h"
 #include "tests/support/chat_state.h"
 #include "tests/support/find_control.h"

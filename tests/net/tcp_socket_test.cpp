@@ -159,6 +159,36 @@ TEST(TcpSocketClose, WithoutHandleFailsAsNotASocket) {
     EXPECT_EQ(closed.lastError, NOT_A_SOCKET);
 }
 
+// A failed shutdown (here: the handle is no socket) is reported, but the descriptor is given back
+// all the same, since callers drop the handle after a failed close.
+TEST(TcpSocketClose, FailedShutdownStillReleasesDescriptor) {
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    TcpSocket notSocket(ends[0]);
+    notSocket.open = true;
+    EXPECT_FALSE(notSocket.close());
+    EXPECT_EQ(notSocket.lastError, NOT_A_SOCKET);
+    EXPECT_EQ(notSocket.handle, NO_HANDLE);
+    EXPECT_TRUE(notSocket.open); // a failed close leaves the state as it was
+    EXPECT_FALSE(IsDescriptor(ends[0]));
+    ::close(ends[1]);
+}
+
+TEST(TcpSocketCreate, StreamSocketConnectsAndListens) {
+    RawListener host;
+    const std::unique_ptr<TcpSocket> client = TcpSocket::createStream();
+    ASSERT_NE(client->handle, NO_HANDLE);
+    EXPECT_TRUE(client->connect("127.0.0.1", host.programPort())) << client->lastError;
+
+    // Without a handle, connect and listen fail with a text instead of touching descriptor -1.
+    TcpSocket none;
+    EXPECT_FALSE(none.connect("127.0.0.1", host.programPort()));
+    EXPECT_EQ(none.lastError, NOT_A_SOCKET);
+    none.lastError = "creation failed";
+    EXPECT_FALSE(none.listen(0));
+    EXPECT_EQ(none.lastError, "creation failed");
+}
+
 // After wake() and the peer's answering FIN the socket sits in TIME_WAIT, which Linux reports as
 // not connected; close must still give the descriptor back.
 TEST_F(Connected, CloseAfterWakeAndPeerHangUp) {
@@ -257,6 +287,16 @@ TEST_F(Connected, KeepAliveTimingsReachTheKernelInTheirUnits) {
     TcpSocket none;
     EXPECT_FALSE(none.setKeepAlive(KeepAliveTimings()));
     EXPECT_NE(none.lastError, "");
+}
+
+TEST_F(Connected, TrySendReportsFullWindowApartFromFailure) {
+    const std::vector<char> chunk(1 << 16, 'q');
+    int32_t sent = 0;
+    for (int i = 0; i < 10000 && sent >= 0; ++i)
+        sent = client.trySend(chunk.data(), static_cast<int32_t>(chunk.size()));
+    EXPECT_EQ(sent, TcpSocket::WOULD_BLOCK);
+    peer.hangUp();
+    EXPECT_TRUE(WaitFor([&] { return client.trySend(chunk.data(), 1) == -1; }));
 }
 
 TEST_F(Connected, SendAllDeliversEverythingToASlowReader) {

@@ -1,5 +1,5 @@
 // Queued calls to the window's thread, folded together while one is waiting.
-#include "app/coalesced_call.h"
+#include "app/qt/coalesced_call.h"
 
 #include <QMetaObject>
 #include <QObject>

@@ -1,7 +1,7 @@
 // Parlox's entry: the main window, run until it is closed.
-#include "app/app_icon.h"
-#include "app/close_on_signal.h"
-#include "app/main_window.h"
+#include "app/qt/app_icon.h"
+#include "app/qt/close_on_signal.h"
+#include "app/qt/main_window.h"
 
 #include <QApplication>
 

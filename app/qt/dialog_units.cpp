@@ -1,5 +1,5 @@
 // Dialog units from font metrics.
-#include "app/dialog_units.h"
+#include "app/qt/dialog_units.h"
 
 #include <QFontMetrics>
 #include <QString>

@@ -1,5 +1,5 @@
 // The themed window icon with the built-in one behind it.
-#include "app/app_icon.h"
+#include "app/qt/app_icon.h"
 
 #include <QString>
 

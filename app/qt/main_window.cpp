@@ -1,14 +1,14 @@
 // The main window: built from the control table, wired to the commands, repainted from ChatView.
-#include "app/main_window.h"
+#include "app/qt/main_window.h"
 
-#include "app/about_box.h"
-#include "app/app_icon.h"
-#include "app/coalesced_call.h"
 #include "app/control_table.h"
-#include "app/controls.h"
-#include "app/dialog_units.h"
-#include "app/fonts.h"
-#include "app/input_edit_proc.h"
+#include "app/qt/about_box.h"
+#include "app/qt/app_icon.h"
+#include "app/qt/coalesced_call.h"
+#include "app/qt/controls.h"
+#include "app/qt/dialog_units.h"
+#include "app/qt/fonts.h"
+#include "app/qt/input_edit_proc.h"
 #include "chat/ui_tasks.h"
 #include "chat/window_ops.h"
 

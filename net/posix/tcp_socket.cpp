@@ -117,7 +117,7 @@ int32_t SendOnce(int handle, const char* data, int32_t length, int flags) {
 // Library start-up: POSIX sockets need none, so construction cannot fail.
 TcpSocket::TcpSocket() = default;
 
-TcpSocket::TcpSocket(int ownedHandle) : handle(ownedHandle) {}
+TcpSocket::TcpSocket(SocketHandle ownedHandle) : handle(ownedHandle) {}
 
 TcpSocket::~TcpSocket() {
     // A socket that was never opened or is already closed fails here harmlessly.
@@ -134,6 +134,21 @@ void TcpSocket::markClosed() {
     port = 0;
 }
 
+std::unique_ptr<TcpSocket> TcpSocket::createStream() {
+    auto socket = std::make_unique<TcpSocket>(::socket(AF_INET, SOCK_STREAM, 0));
+    if (socket->handle == NO_HANDLE)
+        socket->lastError = describeLastError();
+    return socket;
+}
+
+bool TcpSocket::failWithoutHandle() {
+    if (lastError.empty()) {
+        errno = EBADF;
+        lastError = describeLastError();
+    }
+    return false;
+}
+
 bool TcpSocket::connect(const std::string& newAddress, uint16_t newPort) {
     return connectWithin(newAddress, newPort, CONNECT_TIMEOUT_MS);
 }
@@ -144,6 +159,8 @@ bool TcpSocket::connectWithin(const std::string& newAddress, uint16_t newPort, i
         lastError = describeLastError();
         return false;
     }
+    if (handle == NO_HANDLE)
+        return failWithoutHandle();
     // No validation: a text inet_addr cannot read becomes the all-ones address, and the attempt
     // fails on its own.
     const sockaddr_in target = MakeAddress(inet_addr(newAddress.c_str()), newPort);
@@ -158,6 +175,8 @@ bool TcpSocket::connectWithin(const std::string& newAddress, uint16_t newPort, i
 }
 
 bool TcpSocket::listen(uint16_t newPort) {
+    if (handle == NO_HANDLE)
+        return failWithoutHandle();
     const int reuse = 1;
     if (::setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) < 0) {
         lastError = describeLastError();
@@ -179,24 +198,32 @@ bool TcpSocket::listen(uint16_t newPort) {
 }
 
 bool TcpSocket::close() {
-    // ENOTCONN means no connection is left to shut down: never connected, reset by the peer, or
-    // already in TIME_WAIT after both sides sent their FIN (Linux reports the last two as not
-    // connected). The descriptor must still be released then, or every such slot would leak.
-    if (::shutdown(handle, SHUT_WR) < 0 && errno != ENOTCONN) {
+    if (handle == NO_HANDLE) {
+        errno = EBADF;
         lastError = describeLastError();
         return false;
+    }
+    // ENOTCONN means no connection is left to shut down: never connected, reset by the peer, or
+    // already in TIME_WAIT after both sides sent their FIN (Linux reports the last two as not
+    // connected); that is no failure. Any other failed shutdown is reported, but the descriptor
+    // is released all the same: callers drop the handle after a failed close, and keeping it
+    // would leak it.
+    bool closed = true;
+    if (::shutdown(handle, SHUT_WR) < 0 && errno != ENOTCONN) {
+        lastError = describeLastError();
+        closed = false;
     }
     // Never retried: on Linux the descriptor is gone even when close reports EINTR or EIO, and a
     // second close could hit a descriptor that another thread has just been given. So the handle
     // is dropped either way; only open, address and port stay as they were on failure.
-    const int result = ::close(handle);
-    handle = NO_HANDLE;
-    if (result < 0) {
+    if (::close(handle) < 0 && closed) {
         lastError = describeLastError();
-        return false;
+        closed = false;
     }
-    markClosed();
-    return true;
+    handle = NO_HANDLE;
+    if (closed)
+        markClosed();
+    return closed;
 }
 
 int32_t TcpSocket::send(const char* data, int32_t length) {
@@ -218,10 +245,12 @@ bool TcpSocket::accept() {
         acceptedHandle = ::accept(handle, nullptr, nullptr);
     } while (acceptedHandle < 0 && errno == EINTR);
     // 0 is a valid descriptor here; only -1 is a failure.
-    if (acceptedHandle == -1) {
+    if (acceptedHandle == NO_HANDLE) {
+        outOfResources = errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM;
         lastError = describeLastError();
         return false;
     }
+    outOfResources = false;
     return true;
 }
 
@@ -358,5 +387,8 @@ bool TcpSocket::setKeepAlive(const KeepAliveTimings& timings) {
 }
 
 int32_t TcpSocket::trySend(const char* data, int32_t length) {
-    return SendOnce(handle, data, length, MSG_DONTWAIT);
+    const int32_t sent = SendOnce(handle, data, length, MSG_DONTWAIT);
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return WOULD_BLOCK;
+    return sent;
 }

@@ -1,5 +1,5 @@
 // The input line's Tab and Enter handling.
-#include "app/input_edit_proc.h"
+#include "app/qt/input_edit_proc.h"
 
 #include "chat/formatting.h"
 

@@ -1,5 +1,5 @@
 // The self-pipe between the signal handler and the window's thread.
-#include "app/close_on_signal.h"
+#include "app/qt/close_on_signal.h"
 
 #include <QSocketNotifier>
 #include <QWidget>

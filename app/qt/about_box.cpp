@@ -1,10 +1,10 @@
 // The About box, built from its control table.
-#include "app/about_box.h"
+#include "app/qt/about_box.h"
 
 #include "app/control_table.h"
-#include "app/controls.h"
-#include "app/dialog_units.h"
-#include "app/fonts.h"
+#include "app/qt/controls.h"
+#include "app/qt/dialog_units.h"
+#include "app/qt/fonts.h"
 
 #include <QKeyEvent>
 #include <QPushButton>

@@ -1,8 +1,8 @@
 // The widget that stands for each kind of control.
-#include "app/controls.h"
+#include "app/qt/controls.h"
 
-#include "app/dialog_units.h"
-#include "app/fonts.h"
+#include "app/qt/dialog_units.h"
+#include "app/qt/fonts.h"
 
 #include <QFontMetrics>
 #include <QLabel>

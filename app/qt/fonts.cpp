@@ -1,5 +1,5 @@
 // Font choice and substitution for the window.
-#include "app/fonts.h"
+#include "app/qt/fonts.h"
 
 #include <QFontDatabase>
 #include <QStringList>
