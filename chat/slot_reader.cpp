@@ -1,4 +1,4 @@
-// The server's worker threads: their loops live in ChatServer, next to the state they share.
+// SlotReader: its loop lives in ChatServer, next to the slot state it shares.
 #include "chat/slot_reader.h"
 
 #include "chat/chat_server.h"
@@ -9,12 +9,4 @@ SlotReader::~SlotReader() {
 
 void SlotReader::run() {
     server->serveSlot(slotIndex);
-}
-
-SlotWriter::~SlotWriter() {
-    stop(false);
-}
-
-void SlotWriter::run() {
-    server->writeQueues();
 }

@@ -1,5 +1,4 @@
-// SlotReader and SlotWriter: the worker threads of a ChatServer. Each slot has a reader; one
-// writer drains the outgoing queues of every slot.
+// SlotReader: the worker thread that reads one slot of a ChatServer.
 #pragma once
 
 #include "net/thread.h"
@@ -14,13 +13,5 @@ public:
     uint32_t slotIndex = 0;       // set by the accept loop before every start
 
     ~SlotReader() override;
-    void run() override;
-};
-
-class SlotWriter final : public Thread {
-public:
-    ChatServer* server = nullptr;
-
-    ~SlotWriter() override;
     void run() override;
 };
