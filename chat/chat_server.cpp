@@ -60,6 +60,11 @@ void ChatServer::run() {
     const uint32_t count = listener->maxConnections;
     while (listener->open) {
         bool sawFree = false;
+        // Connections taken in this pass whose readers have yet to start. Starting a thread costs
+        // far more than an accept, so a burst of connections is taken from the listen queue first
+        // and the readers are started after: otherwise the queue (10 deep) overflows, and the
+        // system drops connects that then retry only a second later.
+        uint64_t taken = 0;
         for (uint32_t i = 0; i < count && listener->open; ++i) {
             {
                 std::lock_guard<std::mutex> guard(queues->lock(i));
@@ -67,6 +72,8 @@ void ChatServer::run() {
                     continue;
             }
             sawFree = true;
+            if (taken != 0 && !listener->waitReadable(0))
+                break;
             if (!listener->accept()) {
                 // Out of descriptors or memory: accept fails at once until something frees, so
                 // pause instead of spinning.
@@ -84,10 +91,15 @@ void ChatServer::run() {
                 slots[i].open = true;
                 queues->clear(i);
             }
+            taken |= uint64_t{1} << i;
+        }
+        for (uint32_t i = 0; taken != 0; ++i) {
+            if (!(taken & (uint64_t{1} << i)))
+                continue;
+            taken &= ~(uint64_t{1} << i);
             slots[i].setNoDelay();
             readers[i].slotIndex = i;
             readers[i].start();
-            break;
         }
         if (!sawFree) {
             // Every slot is taken: further connections wait in the listen queue until one frees.
