@@ -979,18 +979,7 @@ int ServeOurs(uint16_t programPort) {
     }
     int signal = 0;
     ::sigwait(&signals, &signal);
-    ChatServer* server;
-    {
-        std::lock_guard<std::mutex> guard(ChatLock);
-        server = ActiveServer.get();
-        server->broadcast(HOST_DEPARTURE);
-    }
-    server->stop(); // outside ChatLock: the readers it joins may be waiting for it
-    std::unique_ptr<ChatServer> stopped;
-    {
-        std::lock_guard<std::mutex> guard(ChatLock);
-        stopped = std::move(ActiveServer);
-    }
+    EndActiveServer();
     return 0;
 }
 

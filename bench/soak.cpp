@@ -560,16 +560,9 @@ int main(int argc, char** argv) {
     }
 
     // The host leaves as the Host command does: its departure to everybody, then the stop.
-    std::unique_ptr<ChatServer> stopping;
-    {
-        std::lock_guard<std::mutex> guard(ChatLock);
-        ActiveServer->broadcast(HOST_DEPARTURE);
-        stopping = std::move(ActiveServer);
-    }
     const auto stopStarted = Clock::now();
-    stopping->stop();
+    EndActiveServer();
     const double stopSeconds = std::chrono::duration<double>(Clock::now() - stopStarted).count();
-    stopping.reset();
     for (auto& thread : steady)
         thread.join();
     bool allSawDeparture = true;
