@@ -9,7 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -52,6 +58,58 @@ TEST_F(FlowControl, ClientThatStopsReadingIsStillDroppedDuringAFlood) {
     EXPECT_TRUE(departed);
     bob.send("msg\nafter\n");
     EXPECT_TRUE(bob.readUntil("msg\n1\nafter\n", 20000));
+}
+
+// A client that keeps reading, but at a pace far below what the room sends, is slowed down to
+// rather than dropped: it gets every line, in order, and nobody hears of a departure.
+TEST_F(FlowControl, ClientThatReadsSlowerThanTheFloodKeepsUpAndGetsEverything) {
+    RawPeer slow = joinAs("Slow", "login\n0\nSlow\n");
+    RawPeer bob = joinAs("Bob", "login\n1\nBob\n");
+    // A window of its own keeps the kernel from absorbing the whole flood, and is large enough
+    // that the connection never falls into zero-window probing (a client that slow is dropped).
+    int window = 65536;
+    ::setsockopt(slow.handle(), SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+    constexpr int ROUNDS = 60;
+    // Slow reads 16 KB at most every millisecond and checks that the bursts' end marks come in
+    // order; it stops at the last one, or after 20 s without any byte.
+    std::atomic<int> marksSeen{0};
+    std::thread reader([&] {
+        const std::string markPrefix = "msg\n1\nend of burst ";
+        const size_t skip = markPrefix.size();
+        std::string tail;
+        char chunk[16384];
+        while (marksSeen < ROUNDS) {
+            pollfd watched{slow.handle(), POLLIN, 0};
+            if (::poll(&watched, 1, 20000) <= 0)
+                return;
+            const ssize_t n = ::recv(slow.handle(), chunk, sizeof chunk, 0);
+            if (n <= 0)
+                return;
+            tail.append(chunk, static_cast<size_t>(n));
+            for (size_t at; (at = tail.find(markPrefix)) != std::string::npos &&
+                            tail.find('\n', at + skip) != std::string::npos;) {
+                const int mark = std::atoi(tail.c_str() + at + skip);
+                if (mark != marksSeen)
+                    return; // lost or out of order: the count stops short
+                ++marksSeen;
+                tail.erase(0, at + skip);
+            }
+            tail.erase(0, tail.size() > 64 ? tail.size() - 64 : 0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1)); // the slow pace itself
+        }
+    });
+    std::string burst;
+    for (int i = 0; i < 128; ++i)
+        burst += "msg\n" + std::string(900, 'z') + "\n";
+    bool departed = false;
+    for (int round = 0; round < ROUNDS && !departed; ++round) {
+        const std::string last = "end of burst " + std::to_string(round);
+        ASSERT_TRUE(bob.send(burst + "msg\n" + last + "\n"));
+        ASSERT_TRUE(ReadThrough(bob, "msg\n1\n" + last + "\n", departed));
+    }
+    reader.join();
+    EXPECT_FALSE(departed);
+    EXPECT_EQ(marksSeen, ROUNDS);
 }
 
 } // namespace
