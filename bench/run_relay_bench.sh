@@ -12,7 +12,7 @@ scripts/install_missing.sh cmake ninja-build g++ libgtest-dev qt6-base-dev ngirc
 # own on a free loopback port and stops it.
 
 build_dir=build-bench
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPARLOX_BUILD_APP=ON >/dev/null
 cmake --build "$build_dir" --target relay_bench window_bench -j "$(nproc)" >/dev/null
 
 data=$(mktemp -d)

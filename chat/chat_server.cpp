@@ -24,14 +24,22 @@ bool ChatServer::start(uint32_t maxClients, uint16_t port) {
     slots = std::make_unique<TcpSocket[]>(maxClients);
     readers = std::make_unique<SlotReader[]>(maxClients);
     queues = std::make_unique<SlotQueues>(slots.get(), maxClients);
-    for (uint32_t i = 0; i < maxClients; ++i)
-        readers[i].server = this;
     if (maxClients == 0 || maxClients > SlotQueues::MAX_SLOTS) {
         listener->lastError = SocketErrorText(WSA_INVALID_ARGUMENT);
         return false;
     }
     if (!listener->listen(port) || !queues->start(listener->lastError))
         return false;
+    // Every reader starts now and waits for its slot's connections, so that the accept loop never
+    // starts or ends a thread.
+    for (uint32_t i = 0; i < maxClients; ++i) {
+        readers[i].server = this;
+        readers[i].slotIndex = i;
+        if (!readers[i].start()) {
+            listener->lastError = SocketErrorText(WSA_NOT_ENOUGH_MEMORY);
+            return false;
+        }
+    }
     Thread::start();
     return true;
 }
@@ -47,30 +55,36 @@ uint32_t ChatServer::occupiedSlots() {
     return count;
 }
 
+bool ChatServer::slotFree(uint32_t slot) {
+    std::lock_guard<std::mutex> guard(queues->lock(slot));
+    return !slots[slot].open && readers[slot].idle();
+}
+
 bool ChatServer::anySlotFree() {
     for (uint32_t i = 0; i < listener->maxConnections; ++i) {
-        std::lock_guard<std::mutex> guard(queues->lock(i));
-        if (!slots[i].open)
+        if (slotFree(i))
             return true;
     }
     return false;
+}
+
+void ChatServer::readerIdle() {
+    std::lock_guard<std::mutex> wait(waitMutex);
+    slotFreed.notify_all();
 }
 
 void ChatServer::run() {
     const uint32_t count = listener->maxConnections;
     while (listener->open) {
         bool sawFree = false;
-        // Connections taken in this pass whose readers have yet to start. Starting a thread costs
-        // far more than an accept, so a burst of connections is taken from the listen queue first
-        // and the readers are started after: otherwise the queue (10 deep) overflows, and the
-        // system drops connects that then retry only a second later.
+        // Connections taken in this pass whose readers are still to be woken. A burst of connects
+        // is taken from the listen queue before any reader runs: woken readers compete for the
+        // processor, and a queue only 10 deep that overflows makes the system drop connects,
+        // which then retry only a second later.
         uint64_t taken = 0;
         for (uint32_t i = 0; i < count && listener->open; ++i) {
-            {
-                std::lock_guard<std::mutex> guard(queues->lock(i));
-                if (slots[i].open)
-                    continue;
-            }
+            if (!slotFree(i))
+                continue;
             sawFree = true;
             if (taken != 0 && !listener->waitReadable(0))
                 break;
@@ -83,14 +97,10 @@ void ChatServer::run() {
                 }
                 continue;
             }
-            // The slot's previous reader released the slot and has at most its last steps left.
-            readers[i].stop(true);
-            {
-                std::lock_guard<std::mutex> guard(queues->lock(i));
-                slots[i].handle = listener->acceptedHandle;
-                slots[i].open = true;
-                queues->clear(i);
-            }
+            std::lock_guard<std::mutex> guard(queues->lock(i));
+            slots[i].handle = listener->acceptedHandle;
+            slots[i].open = true;
+            queues->clear(i);
             taken |= uint64_t{1} << i;
         }
         for (uint32_t i = 0; taken != 0; ++i) {
@@ -98,8 +108,7 @@ void ChatServer::run() {
                 continue;
             taken &= ~(uint64_t{1} << i);
             slots[i].setNoDelay();
-            readers[i].slotIndex = i;
-            readers[i].start();
+            readers[i].assign();
         }
         if (!sawFree) {
             // Every slot is taken: further connections wait in the listen queue until one frees.
@@ -199,16 +208,27 @@ std::string ChatServer::lastError() {
 }
 
 void ChatServer::endReaders() {
+    // Each reader that serves a connection is woken, releases its slot and waits again; then every
+    // reader ends. A slot that still holds a connection after that (its close failed) is released
+    // here.
     for (uint32_t i = 0; i < listener->maxConnections; ++i) {
-        {
-            std::lock_guard<std::mutex> guard(queues->lock(i));
-            if (!slots[i].open && slots[i].handle == NO_HANDLE)
-                continue;
-            if (slots[i].handle != NO_HANDLE)
-                slots[i].wake();
-        }
-        readers[i].stop(false);
-        releaseSlot(i); // when the reader never ran or left the slot behind
+        std::lock_guard<std::mutex> guard(queues->lock(i));
+        if (slots[i].handle != NO_HANDLE)
+            slots[i].wake();
+    }
+    {
+        std::unique_lock<std::mutex> wait(waitMutex);
+        slotFreed.wait(wait, [this] {
+            for (uint32_t i = 0; i < listener->maxConnections; ++i) {
+                if (!readers[i].idle())
+                    return false;
+            }
+            return true;
+        });
+    }
+    for (uint32_t i = 0; i < listener->maxConnections; ++i) {
+        readers[i].quit();
+        releaseSlot(i);
     }
 }
 

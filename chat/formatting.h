@@ -65,7 +65,7 @@ int FormatWithCut(char* buffer, const char* format, const char* cut,
 // pass fixed formats only, whose last %s shows the last text argument.
 template <class... Args> int FormatInto(char* buffer, const char* format, Args... args) {
     using namespace formatting;
-    static_assert(((std::is_arithmetic_v<Args> || IS_TEXT<Args>) && ...),
+    static_assert(((std::is_arithmetic_v<Args> || IS_TEXT<Args>)&&...),
                   "FormatInto takes numbers and zero-terminated texts");
     const int length = FormatRaw(buffer, format, args...);
     if (length < 0) {

@@ -1,12 +1,40 @@
-// SlotReader: its loop lives in ChatServer, next to the slot state it shares.
+// SlotReader: waits for a connection, serves it (the loop lives in ChatServer, next to the slot
+// state it shares), and waits again.
 #include "chat/slot_reader.h"
 
 #include "chat/chat_server.h"
 
 SlotReader::~SlotReader() {
+    quit();
+}
+
+void SlotReader::assign() {
+    busy = true;
+    std::lock_guard<std::mutex> guard(mutex);
+    assigned = true;
+    changed.notify_one();
+}
+
+void SlotReader::quit() {
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        quitting = true;
+        changed.notify_one();
+    }
     stop(false);
 }
 
 void SlotReader::run() {
-    server->serveSlot(slotIndex);
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> guard(mutex);
+            changed.wait(guard, [this] { return assigned || quitting; });
+            if (quitting)
+                return;
+            assigned = false;
+        }
+        server->serveSlot(slotIndex);
+        busy = false;
+        server->readerIdle();
+    }
 }

@@ -1,17 +1,38 @@
-// SlotReader: the worker thread that reads one slot of a ChatServer.
+// SlotReader: the worker thread that reads one slot of a ChatServer. It runs from the server's
+// start to its stop and serves each connection the accept loop gives its slot, so that taking a
+// connection costs a wake-up rather than a thread's start and end.
 #pragma once
 
 #include "net/thread.h"
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 
 class ChatServer;
 
 class SlotReader final : public Thread {
 public:
     ChatServer* server = nullptr; // set by start(); not owned
-    uint32_t slotIndex = 0;       // set by the accept loop before every start
+    uint32_t slotIndex = 0;       // set by start(); reader i always serves slot i
 
     ~SlotReader() override;
     void run() override;
+
+    // The accept loop: slot slotIndex holds a new connection; serve it.
+    void assign();
+    // Whether the reader waits for a connection (it has finished with the last one, departure
+    // included). The accept loop gives a slot only to an idle reader.
+    bool idle() const { return !busy; }
+    // Ends the thread once it is idle, and waits for it.
+    void quit();
+
+private:
+    // Guards `assigned` and `quitting`; a leaf lock, held only to change them.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool assigned = false;
+    bool quitting = false;
+    std::atomic<bool> busy{false};
 };

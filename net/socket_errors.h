@@ -9,5 +9,6 @@ std::string SocketErrorText(int wsaCode);
 // The Windows Sockets error number of the same meaning as a POSIX errno value; 0 when none.
 int WsaCodeForErrno(int posixErrno);
 
-// The row for an argument out of range, for failures that no platform call reported.
+// Rows for failures that no platform call reported: an argument out of range, no thread.
 inline constexpr int WSA_INVALID_ARGUMENT = 10022;
+inline constexpr int WSA_NOT_ENOUGH_MEMORY = 8;
