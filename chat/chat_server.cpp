@@ -57,7 +57,7 @@ uint32_t ChatServer::occupiedSlots() {
 
 bool ChatServer::slotFree(uint32_t slot) {
     std::lock_guard<std::mutex> guard(queues->lock(slot));
-    return !slots[slot].open && readers[slot].idle();
+    return !slots[slot].open;
 }
 
 bool ChatServer::anySlotFree() {
@@ -97,6 +97,7 @@ void ChatServer::run() {
                 }
                 continue;
             }
+            readers[i].waitIdle();
             std::lock_guard<std::mutex> guard(queues->lock(i));
             slots[i].handle = listener->acceptedHandle;
             slots[i].open = true;

@@ -53,7 +53,7 @@ private:
     void serveSlot(uint32_t slot);
     void releaseSlot(uint32_t slot);
     void endReaders();
-    bool slotFree(uint32_t slot); // no connection, and its reader waits for one
+    bool slotFree(uint32_t slot);
     bool anySlotFree();
     void readerIdle(); // a reader has finished with its connection
 

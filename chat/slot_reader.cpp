@@ -9,17 +9,22 @@ SlotReader::~SlotReader() {
 }
 
 void SlotReader::assign() {
-    busy = true;
     std::lock_guard<std::mutex> guard(mutex);
+    busy = true;
     assigned = true;
-    changed.notify_one();
+    changed.notify_all();
+}
+
+void SlotReader::waitIdle() {
+    std::unique_lock<std::mutex> guard(mutex);
+    changed.wait(guard, [this] { return !busy; });
 }
 
 void SlotReader::quit() {
     {
         std::lock_guard<std::mutex> guard(mutex);
         quitting = true;
-        changed.notify_one();
+        changed.notify_all();
     }
     stop(false);
 }
@@ -34,7 +39,11 @@ void SlotReader::run() {
             assigned = false;
         }
         server->serveSlot(slotIndex);
-        busy = false;
+        {
+            std::lock_guard<std::mutex> guard(mutex);
+            busy = false;
+            changed.notify_all();
+        }
         server->readerIdle();
     }
 }

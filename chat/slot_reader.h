@@ -23,13 +23,16 @@ public:
     // The accept loop: slot slotIndex holds a new connection; serve it.
     void assign();
     // Whether the reader waits for a connection (it has finished with the last one, departure
-    // included). The accept loop gives a slot only to an idle reader.
+    // included).
     bool idle() const { return !busy; }
+    // Waits until idle(): a slot is free once its connection is closed, while its reader may still
+    // announce the departure; the next connection waits for that, as it would for a join.
+    void waitIdle();
     // Ends the thread once it is idle, and waits for it.
     void quit();
 
 private:
-    // Guards `assigned` and `quitting`; a leaf lock, held only to change them.
+    // Guards `assigned`, `quitting` and changes of `busy`; a leaf lock, held only to change them.
     std::mutex mutex;
     std::condition_variable changed;
     bool assigned = false;
