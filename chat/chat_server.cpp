@@ -239,8 +239,8 @@ void ChatServer::stop() {
     stopping = true;
     queues->drain(DRAIN_TIMEOUT_MS);
 
-    // The accept loop ends first: a reader that ends frees its slot, and an accept loop still
-    // running would take the slot and restart that reader while this thread waits for it.
+    // The accept loop ends first: a reader that is woken frees its slot, and an accept loop still
+    // running would give the slot to a new connection while this thread waits for the readers.
     const bool accepting = listener->open;
     listener->open = false;
     {

@@ -1,6 +1,7 @@
 // SlotQueues: direct sends, per-read batches, the writer's poll loop and flow control.
 #include "chat/slot_queues.h"
 
+#include "net/socket_errors.h"
 #include "net/socket_poll.h"
 
 #include <vector>
@@ -35,6 +36,7 @@ bool SlotQueues::start(std::string& error) {
     running = true;
     if (!Thread::start()) {
         running = false;
+        error = SocketErrorText(WSA_NOT_ENOUGH_MEMORY);
         return false;
     }
     return true;
