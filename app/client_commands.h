@@ -9,6 +9,7 @@
 void ConnectCommand(const FieldTexts& fields);
 // Logs off, closes and destroys the live client, if any.
 void ClientTeardown();
-// Formats the line as a chat message and sends it through ActiveClient. Call with ChatLock held
-// and ActiveClient set.
-void ClientSend(const std::string& text);
+// The chat message for a typed line, formatted in SendBuffer and copied out so that it can be
+// sent after ChatLock is released; empty for an empty line, which is not sent. Call with ChatLock
+// held.
+std::string ClientMessage(const std::string& text);

@@ -3,19 +3,30 @@
 
 #include "app/client_commands.h"
 #include "app/host_commands.h"
+#include "chat/chat_client.h"
 #include "chat/client_messages.h"
 #include "chat/program_state.h"
 
 #include <mutex>
 
 void EnterCommand(const std::string& text) {
-    // Choosing the role and using it is one step: a client that its receive thread retires
-    // meanwhile is either still there or already gone, never half closed.
-    std::lock_guard<std::mutex> guard(ChatLock);
-    if (ActiveClient)
-        ClientSend(text);
-    else if (ActiveServer)
-        HostSend(text);
+    ChatClient* client = nullptr;
+    std::string message;
+    {
+        // Choosing the role and taking what it needs is one step: a client that its receive
+        // thread retires meanwhile is either still the live one or already gone.
+        std::lock_guard<std::mutex> guard(ChatLock);
+        if (ActiveClient) {
+            client = ActiveClient.get();
+            message = ClientMessage(text);
+        } else if (ActiveServer) {
+            HostSend(text);
+        }
+    }
+    // The send may wait for a stalled host, so it runs outside ChatLock. The client stays valid:
+    // only this thread destroys clients, retired ones included.
+    if (client != nullptr && !message.empty())
+        client->send(message.c_str());
 }
 
 void CloseCommand() {

@@ -47,8 +47,14 @@ void HostCommand(const FieldTexts& fields) {
     }
 }
 
-void HostSend(const std::string& text) {
+void HostSend(const std::string& typed) {
+    // The host shows exactly what its clients get: a long line is cut once, here.
+    const std::string text(CutToCharBoundary(typed, MAX_LINE_TEXT));
     AppendChatLine(LocalName, text);
+    // An empty line shows in the host's own log only: as an empty field it would reach no client
+    // and could swallow the next message.
+    if (text.empty())
+        return;
     FormatInto(SendBuffer, HOST_MSG_FORMAT, text.c_str());
     ActiveServer->broadcast(SendBuffer);
 }

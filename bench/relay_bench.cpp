@@ -1061,7 +1061,8 @@ std::string SiblingPath(const char* program) {
 }
 
 bool StartRelay(const Relay& relay, RelayProcess& process, std::string& config) {
-    const uint16_t tcpPort = FreeTcpPort();
+    // Given up at once: the relays bind the port themselves, and the bench runs alone.
+    const uint16_t tcpPort = ReservedPort().tcpPort;
     if (relay.window) {
         config = "/tmp/relay_bench_gap_" + std::to_string(::getpid());
         return process.start({SiblingPath("window_bench"), "--serve",

@@ -653,7 +653,8 @@ int main(int argc, char** argv) {
     std::thread([] {}).join();
     const size_t threadsBefore = ThreadCount();
     auto run = std::make_unique<Run>();
-    run->tcpPort = FreeTcpPort();
+    const ReservedPort port;
+    run->tcpPort = port.tcpPort;
     if (!StartHost(*run))
         return 1;
     Outcome outcome;

@@ -9,7 +9,7 @@
 //                                                 the longest event-loop gap goes to PATH
 #include "app/commands.h"
 #include "app/host_commands.h"
-#include "app/main_window.h"
+#include "app/qt/main_window.h"
 #include "chat/program_state.h"
 #include "chat/window_ops.h"
 #include "tests/support/loopback.h"
@@ -194,7 +194,8 @@ bool AppendCostByLength(QPlainTextEdit* log) {
 // (b) A hosting window with 32 raw clients that log in and flood FLOOD_LINES lines each as fast
 // as they can, reading everything the host relays.
 bool FloodHostingWindow(QPlainTextEdit* log) {
-    const uint16_t tcpPort = FreeTcpPort();
+    const ReservedPort port;
+    const uint16_t tcpPort = port.tcpPort;
     HostCommand({"host", "", std::to_string(ProgramPort(tcpPort))});
     if (ChatView.users().size() != 1) {
         std::printf("(b) the host did not start: %s\n", ChatView.logText().c_str());

@@ -5,6 +5,7 @@
 
 #include "chat/protocol.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -48,6 +49,8 @@ int FieldCount(MessageKind kind, Receiver receiver) {
     const int id = receiver == Receiver::Client ? 1 : 0;
     return kind == MessageKind::Logoff ? id : id + 1;
 }
+
+constexpr std::string_view KEYWORDS[] = {"login", "logoff", "msg"};
 
 } // namespace
 
@@ -119,4 +122,28 @@ BlockTail FindBlockTail(const char* bytes, size_t count, Receiver receiver) {
             return {TailKind::UnterminatedField, keywordStart};
     }
     return {};
+}
+
+KeywordLine OpensWithKeywordLine(const char* bytes, size_t count) {
+    const std::string_view text(bytes, count);
+    KeywordLine found = KeywordLine::No;
+    for (std::string_view keyword : KEYWORDS) {
+        const size_t common = std::min(text.size(), keyword.size());
+        if (text.substr(0, common) != keyword.substr(0, common))
+            continue;
+        if (text.size() <= keyword.size())
+            found = KeywordLine::Undecided;
+        else if (text[keyword.size()] == '\n')
+            return KeywordLine::Yes;
+    }
+    return found;
+}
+
+bool MayBecomeKeyword(const char* token, size_t length) {
+    const std::string_view text(token, length);
+    for (std::string_view keyword : KEYWORDS) {
+        if (keyword.substr(0, text.size()) == text)
+            return true;
+    }
+    return false;
 }

@@ -53,3 +53,11 @@ private:
 
 // Scans a block as BlockParser does and reports its incomplete tail.
 BlockTail FindBlockTail(const char* bytes, size_t count, Receiver receiver);
+
+// Whether bytes[0, count) open with a keyword and its newline ("msg\n", "login\n", "logoff\n"):
+// Yes, No, or Undecided while they are the start of such a line and more may follow.
+enum class KeywordLine { No, Undecided, Yes };
+KeywordLine OpensWithKeywordLine(const char* bytes, size_t count);
+// Whether a token cut at the end of a read may still grow into a keyword: it is one, or the start
+// of one.
+bool MayBecomeKeyword(const char* token, size_t length);

@@ -1,6 +1,7 @@
 // The chat client: connect, send, close, and the receive loop that hands whole messages on.
 #include "chat/chat_client.h"
 
+#include "chat/keep_alive.h"
 #include "chat/message_framer.h"
 
 #include <cstring>
@@ -27,19 +28,27 @@ std::unique_ptr<TcpSocket> ChatClient::takeConnection() {
 }
 
 bool ChatClient::connect(const std::string& address, uint16_t port) {
+    if (!dial(address, port, TcpSocket::CONNECT_TIMEOUT_MS))
+        return false;
+    startReceiving();
+    return true;
+}
+
+bool ChatClient::dial(const std::string& address, uint16_t port, int timeoutMs) {
     close();
     std::unique_ptr<TcpSocket> socket = TcpSocket::createStream();
-    const bool connected = socket->connect(address, port);
-    if (connected)
+    const bool connected = socket->connectWithin(address, port, timeoutMs);
+    if (connected) {
         socket->setNoDelay();
-    {
-        std::lock_guard<std::mutex> guard(mutex);
-        connection = std::move(socket);
+        socket->setKeepAlive(ChatKeepAlive);
     }
-    if (!connected)
-        return false;
+    std::lock_guard<std::mutex> guard(mutex);
+    connection = std::move(socket);
+    return connected;
+}
+
+void ChatClient::startReceiving() {
     start();
-    return true;
 }
 
 int32_t ChatClient::send(const char* text) {

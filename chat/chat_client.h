@@ -28,6 +28,11 @@ public:
 
     // Ends any current connection, then connects and starts the receive thread.
     [[nodiscard]] bool connect(const std::string& address, uint16_t port);
+    // The two halves of connect, for a caller that must show the connection before anything
+    // received: dial ends any current connection and connects within timeoutMs without starting
+    // the receive thread; startReceiving starts it.
+    [[nodiscard]] bool dial(const std::string& address, uint16_t port, int timeoutMs);
+    void startReceiving();
     // Sends the text's bytes (without its terminator); -1 without a connection or on failure.
     int32_t send(const char* text);
     // Ends the connection and the receive loop. From another thread it waits for the loop; from the

@@ -2,6 +2,7 @@
 #include "chat/chat_server.h"
 
 #include "chat/chat_client.h"
+#include "chat/keep_alive.h"
 #include "chat/message_framer.h"
 #include "net/socket_errors.h"
 
@@ -109,6 +110,7 @@ void ChatServer::run() {
                 continue;
             taken &= ~(uint64_t{1} << i);
             slots[i].setNoDelay();
+            slots[i].setKeepAlive(ChatKeepAlive);
             readers[i].assign();
         }
         if (!sawFree) {

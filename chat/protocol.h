@@ -31,6 +31,11 @@ inline constexpr char RELAY_FORMAT[] = "msg\n%d\n%s\n";    // sender id, text
 inline constexpr char DEPARTURE_FORMAT[] = "logoff\n%d\n"; // id of the client that left
 inline constexpr char HOST_DEPARTURE[] = "logoff\n-1\n";
 
+// The longest chat text that every form of a chat line carries whole in 1023 bytes: the relay of
+// a two-digit id and the host's line both leave 1015 bytes for it. Longer lines are cut to this,
+// once, where they are typed or received, so that every log shows the same text.
+inline constexpr size_t MAX_LINE_TEXT = 1015;
+
 // The names announced for participant ids 0..31; an empty name marks an id without one.
 // Guarded by ChatLock.
 extern std::array<std::string, MAX_CLIENTS> UserTable;

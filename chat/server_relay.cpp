@@ -63,10 +63,12 @@ void OnServerData(int32_t slot, char* bytes, int32_t count) {
             Arrive(server, slot, message.field);
             break;
         case MessageKind::Msg: {
-            AppendChatLine(UserTable[slot], message.field);
-            // %s needs a terminated copy; one buffer per reader thread, reused for every line.
+            // A line too long for the relay is cut once, here, so that the host's log and every
+            // client's log show the same text. %s needs a terminated copy; one buffer per reader
+            // thread, reused for every line.
             thread_local std::string text;
-            text.assign(message.field);
+            text.assign(CutToCharBoundary(message.field, MAX_LINE_TEXT));
+            AppendChatLine(UserTable[slot], text);
             FormatInto(SendBuffer, RELAY_FORMAT, slot, text.c_str());
             server.broadcast(SendBuffer);
             break;

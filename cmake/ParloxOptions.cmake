@@ -35,13 +35,44 @@ function(parlox_warnings target)
     endif()
 endfunction()
 
-# One GoogleTest executable per unit group, discovered by ctest.
+# Windows: Windows 10 APIs, and programs that start on a bare Windows (libstdc++, libgcc and
+# winpthread linked in, no DLL beside the program).
+if(WIN32)
+    add_compile_definitions(_WIN32_WINNT=0x0A00 WINVER=0x0A00)
+    add_link_options(-static)
+endif()
+
+# The Windows program's resources (dialogs, icon, manifest) linked into a target.
+function(parlox_add_resources target)
+    target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/res/parlox.rc)
+    target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/res)
+    set_source_files_properties(${PROJECT_SOURCE_DIR}/res/parlox.rc PROPERTIES OBJECT_DEPENDS
+        "${PROJECT_SOURCE_DIR}/res/parlox.ico;${PROJECT_SOURCE_DIR}/res/parlox.manifest")
+endfunction()
+
+# One GoogleTest executable per unit group, discovered by ctest. A cross build has no GoogleTest
+# for its target installed, so it builds Debian's googletest source package along.
 include(GoogleTest)
-find_package(GTest REQUIRED)
+if(CMAKE_CROSSCOMPILING)
+    set(PARLOX_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for cross builds")
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+    # Defines GTest::gtest and GTest::gtest_main as a found package would.
+    add_subdirectory(${PARLOX_GOOGLETEST_SOURCE} ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+else()
+    find_package(GTest REQUIRED)
+endif()
 function(parlox_add_test name)
     cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;ENV" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
     parlox_warnings(${name})
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120 ENVIRONMENT "${ARG_ENV}")
+    if(CMAKE_CROSSCOMPILING)
+        # One ctest entry per program: each start of an emulated program costs about a second, too
+        # much to pay for every case.
+        add_test(NAME ${name} COMMAND ${name})
+        set_tests_properties(${name} PROPERTIES TIMEOUT 300 ENVIRONMENT "${ARG_ENV}")
+    else()
+        gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120 ENVIRONMENT "${ARG_ENV}")
+    endif()
 endfunction()

@@ -1,7 +1,5 @@
-// The error-text table and the mapping from POSIX error codes to its rows.
+// The error-text table, keyed by the Windows Sockets numbering.
 #include "net/socket_errors.h"
-
-#include <cerrno>
 
 namespace {
 
@@ -65,31 +63,6 @@ constexpr ErrorRow ERROR_TEXTS[] = {
     {11004, "WSANO_DATA\nValid name, no data record of requested type"},
 };
 
-struct ErrnoRow {
-    int posixErrno;
-    int wsaCode;
-};
-
-// Each POSIX code with the row of the same meaning. Some names are aliases of one value on Linux
-// (EAGAIN/EWOULDBLOCK, ENOTSUP/EOPNOTSUPP); the first match wins, and both lead to the same row.
-// EPIPE is what a send after the connection was shut down gets, hence WSAESHUTDOWN.
-constexpr ErrnoRow ERRNO_ROWS[] = {
-    {ENOMEM, 8},           {ECANCELED, 995},         {EINTR, 10004},
-    {EACCES, 10013},       {EPERM, 10013},           {EFAULT, 10014},
-    {EINVAL, 10022},       {EMFILE, 10024},          {ENFILE, 10024},
-    {EWOULDBLOCK, 10035},  {EAGAIN, 10035},          {EINPROGRESS, 10036},
-    {EALREADY, 10037},     {ENOTSOCK, 10038},        {EBADF, 10038},
-    {EDESTADDRREQ, 10039}, {EMSGSIZE, 10040},        {EPROTOTYPE, 10041},
-    {ENOPROTOOPT, 10042},  {EPROTONOSUPPORT, 10043}, {ESOCKTNOSUPPORT, 10044},
-    {EOPNOTSUPP, 10045},   {ENOTSUP, 10045},         {EPFNOSUPPORT, 10046},
-    {EAFNOSUPPORT, 10047}, {EADDRINUSE, 10048},      {EADDRNOTAVAIL, 10049},
-    {ENETDOWN, 10050},     {ENETUNREACH, 10051},     {ENETRESET, 10052},
-    {ECONNABORTED, 10053}, {ECONNRESET, 10054},      {ENOBUFS, 10055},
-    {EISCONN, 10056},      {ENOTCONN, 10057},        {ESHUTDOWN, 10058},
-    {EPIPE, 10058},        {ETIMEDOUT, 10060},       {ECONNREFUSED, 10061},
-    {EHOSTDOWN, 10064},    {EHOSTUNREACH, 10065},
-};
-
 } // namespace
 
 std::string SocketErrorText(int wsaCode) {
@@ -98,12 +71,4 @@ std::string SocketErrorText(int wsaCode) {
             return row.text;
     }
     return {};
-}
-
-int WsaCodeForErrno(int posixErrno) {
-    for (const ErrnoRow& row : ERRNO_ROWS) {
-        if (row.posixErrno == posixErrno)
-            return row.wsaCode;
-    }
-    return 0;
 }

@@ -6,7 +6,8 @@
 
 // The text ("SYMBOL\nDescription") for a Windows Sockets error number; empty when unlisted.
 std::string SocketErrorText(int wsaCode);
-// The Windows Sockets error number of the same meaning as a POSIX errno value; 0 when none.
+// The Windows Sockets error number of the same meaning as a POSIX errno value; 0 when none. The
+// POSIX backend's (net/posix/errno_codes.cpp); Winsock's codes need no mapping.
 int WsaCodeForErrno(int posixErrno);
 
 // Rows for failures that no platform call reported: an argument out of range, no thread.

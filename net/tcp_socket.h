@@ -1,6 +1,7 @@
 // TcpSocket: the one Socket implementation, over POSIX stream sockets.
 #pragma once
 
+#include "net/keep_alive_timings.h"
 #include "net/socket.h"
 #include "net/socket_handle.h"
 
@@ -37,6 +38,15 @@ public:
     std::string localAddressList() override;
     std::string localAddress() override;
 
+    // connect with a time limit of its own; a limit of 0 or less fails at once with the
+    // WSAETIMEDOUT text.
+    [[nodiscard]] bool connectWithin(const std::string& address, uint16_t port, int timeoutMs);
+    // resolveHost that waits no longer than timeoutMs. False only when the time ran out (with the
+    // WSAETIMEDOUT text in lastError); otherwise dotted holds the answer, empty when the lookup
+    // failed.
+    [[nodiscard]] bool resolveHostWithin(const std::string& name, int timeoutMs,
+                                         std::string& dotted);
+
     [[nodiscard]] bool accept();
     static std::string describeLastError();
 
@@ -57,6 +67,10 @@ public:
     int32_t sendAll(const char* data, int32_t length, int timeoutMs);
     // A chat line must never wait for a delayed acknowledgement.
     void setNoDelay();
+    // Turns keep-alive probes and the unacknowledged-data limit on, so that a peer that vanished
+    // ends the connection (a failed recv) within about the timings' bound, quiet room or busy.
+    // False, with lastError set, when the platform refused one of the options.
+    bool setKeepAlive(const KeepAliveTimings& timings);
     // One send that never blocks: the count the platform took, WOULD_BLOCK when the connection
     // takes nothing right now (the peer's window is full), or -1 when it failed.
     int32_t trySend(const char* data, int32_t length);

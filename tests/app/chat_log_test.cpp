@@ -1,6 +1,6 @@
 // The main window showing ChatView: log lines, scrolling, dropped and cleared lines, the user list
 // and the input line, with changes made on other threads as the network threads make them.
-#include "app/main_window.h"
+#include "app/qt/main_window.h"
 #include "chat/program_state.h"
 #include "chat/window_ops.h"
 

@@ -1,24 +1,37 @@
 // The main window on the offscreen platform: its controls, focus order and key handling, driven by
-// simulated keys and clicks, with the commands replaced by recorders.
+// simulated keys and clicks, with the commands replaced by recorders; what assistive tools find in
+// it; its icon; the layout at the screen scale ctest runs it with; closing on SIGTERM and SIGINT.
+#include "app/qt/app_icon.h"
+#include "app/qt/close_on_signal.h"
 #include "app/control_table.h"
-#include "app/dialog_units.h"
-#include "app/fonts.h"
-#include "app/main_window.h"
+#include "app/qt/dialog_units.h"
+#include "app/qt/fonts.h"
+#include "app/qt/main_window.h"
 #include "chat/window_ops.h"
 #include "tests/support/find_control.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenuBar>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <csignal>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class MainWindowTest : public QObject {
@@ -30,6 +43,10 @@ private Q_SLOTS:
 
     void freshWindowShowsTheDefaults();
     void controlsFollowTheTable();
+    void everyControlFitsTheClientAreaAtThisScale();
+    void assistiveToolsFindEveryControlByName();
+    void iconComesFromTheThemeOrTheProgram();
+    void sigtermAndSigintClose();
     void tabVisitsTheTabStopsInTableOrder();
     void tabInTheInputLineStaysThere();
     void enterInTheInputLineHandsTheTextOn();
@@ -81,6 +98,9 @@ void MainWindowTest::freshWindowShowsTheDefaults() {
     QCOMPARE(control<QListWidget>("IDC_USERS")->count(), 0);
     QVERIFY(control<QLineEdit>("IDC_INPUT")->text().isEmpty());
     QCOMPARE(QApplication::focusWidget(), control<QLineEdit>("IDC_NAME"));
+    // Typing replaces the selected "<name>".
+    QTest::keyClicks(control<QLineEdit>("IDC_NAME"), "Zoe");
+    QCOMPARE(control<QLineEdit>("IDC_NAME")->text(), QStringLiteral("Zoe"));
 
     QCOMPARE(window->minimumSize(), window->maximumSize());
     QVERIFY(!(window->windowFlags() & Qt::WindowMaximizeButtonHint));
@@ -124,6 +144,162 @@ void MainWindowTest::controlsFollowTheTable() {
     }
 }
 
+void MainWindowTest::everyControlFitsTheClientAreaAtThisScale() {
+    // ctest runs this (and controlsFollowTheTable) once more at each of QT_SCALE_FACTOR 1.5 and 2.
+    const qreal scale = qEnvironmentVariableIsSet("QT_SCALE_FACTOR")
+                            ? qEnvironmentVariable("QT_SCALE_FACTOR").toDouble()
+                            : 1.0;
+    const QPixmap shot = window->grab();
+    QCOMPARE(shot.devicePixelRatio(), scale);
+    QCOMPARE(shot.size(), window->size() * scale);
+
+    QWidget* client = control<QWidget>("IDC_NAME")->parentWidget();
+    const QRect clientArea = client->geometry();
+    QVERIFY(window->rect().contains(clientArea));
+    QVERIFY(window->findChild<QMenuBar*>()->geometry().bottom() < clientArea.top());
+    const QList<QWidget*> controls = client->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    QCOMPARE(controls.size(), qsizetype(std::size(MAIN_CONTROLS)));
+    for (QWidget* widget : controls) {
+        QString text;
+        if (auto* label = qobject_cast<QLabel*>(widget)) {
+            text = label->text();
+        } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
+            text = button->text();
+        } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+            text = edit->text();
+        }
+        const QString what = widget->objectName() + QLatin1Char(' ') + text;
+        const QRect place(widget->mapTo(window.get(), QPoint(0, 0)), widget->size());
+        QVERIFY2(clientArea.contains(place), qPrintable(what));
+        // The text shows whole: as wide as it runs and one line high inside the control's frame.
+        const QFontMetrics metrics = widget->fontMetrics();
+        QVERIFY2(metrics.horizontalAdvance(text) <= widget->contentsRect().width(),
+                 qPrintable(what));
+        QVERIFY2(metrics.height() <= widget->contentsRect().height(), qPrintable(what));
+    }
+}
+
+void MainWindowTest::assistiveToolsFindEveryControlByName() {
+    // What a screen reader hears for each control, found by name in the window's accessible tree.
+    struct Expected {
+        const char* name;
+        QAccessible::Role role;
+        const char* objectName; // empty for labels
+    };
+    const Expected expected[] = {
+        {"Name", QAccessible::EditableText, "IDC_NAME"},
+        {"IP", QAccessible::EditableText, "IDC_ADDRESS"},
+        {"Port", QAccessible::EditableText, "IDC_PORT"},
+        {"Connect", QAccessible::Button, "IDC_CONNECT"},
+        {"Host", QAccessible::Button, "IDC_HOST"},
+        {"Chat log", QAccessible::EditableText, "IDC_LOG"},
+        {"Message", QAccessible::EditableText, "IDC_INPUT"},
+        {"Users", QAccessible::List, "IDC_USERS"},
+        {"Name:", QAccessible::StaticText, ""},
+        {"IP:", QAccessible::StaticText, ""},
+        {"Port:", QAccessible::StaticText, ""},
+    };
+    std::vector<QAccessibleInterface*> found;
+    std::vector<QAccessibleInterface*> pending = {
+        QAccessible::queryAccessibleInterface(window.get())};
+    while (!pending.empty()) {
+        QAccessibleInterface* node = pending.back();
+        pending.pop_back();
+        found.push_back(node);
+        for (int i = 0; i < node->childCount(); ++i) {
+            pending.push_back(node->child(i));
+        }
+    }
+    for (const Expected& entry : expected) {
+        const auto match =
+            std::find_if(found.begin(), found.end(), [&](QAccessibleInterface* node) {
+                return node->text(QAccessible::Name) == QLatin1String(entry.name);
+            });
+        QVERIFY2(match != found.end(), entry.name);
+        QAccessibleInterface* node = *match;
+        QCOMPARE(node->role(), entry.role);
+        if (*entry.objectName != '\0') {
+            QCOMPARE(node->object(), control<QObject>(entry.objectName));
+            QVERIFY2(!node->text(QAccessible::Description).isEmpty(), entry.name);
+        }
+    }
+    // Each field's label names that field, so the label's mnemonic and a reader's label-to-field
+    // relation lead there.
+    for (const auto& [text, field] :
+         {std::pair{"Name:", "IDC_NAME"}, std::pair{"IP:", "IDC_ADDRESS"},
+          std::pair{"Port:", "IDC_PORT"}}) {
+        QLabel* label = nullptr;
+        for (QLabel* candidate : window->findChildren<QLabel*>()) {
+            if (candidate->text() == QLatin1String(text)) {
+                label = candidate;
+            }
+        }
+        QVERIFY2(label != nullptr, text);
+        QCOMPARE(label->buddy(), control<QWidget>(field));
+    }
+}
+
+void MainWindowTest::iconComesFromTheThemeOrTheProgram() {
+    // The PNGs that cmake --install puts into the hicolor theme, in a theme made of them here with
+    // the index that the system's hicolor theme supplies to an installed program.
+    const int sizes[] = {16, 24, 32, 48, 64, 128, 256};
+    QTemporaryDir themes;
+    QVERIFY(QDir(themes.path()).mkdir(QStringLiteral("hicolor")));
+    QFile index(themes.filePath(QStringLiteral("hicolor/index.theme")));
+    QVERIFY(index.open(QIODevice::WriteOnly));
+    QStringList directories;
+    QString sections;
+    for (int size : sizes) {
+        directories << QStringLiteral("%1x%1/apps").arg(size);
+        sections += QStringLiteral("[%1x%1/apps]\nSize=%1\nType=Fixed\n").arg(size);
+        QVERIFY(QFile::link(QStringLiteral(PARLOX_SOURCE_DIR "/res/icons/hicolor/%1x%1").arg(size),
+                            themes.filePath(QStringLiteral("hicolor/%1x%1").arg(size))));
+    }
+    index.write(
+        ("[Icon Theme]\nName=hicolor\nDirectories=" + directories.join(',') + '\n' + sections)
+            .toUtf8());
+    index.close();
+
+    const QStringList searchPaths = QIcon::themeSearchPaths();
+    const QString themeName = QIcon::themeName();
+    const auto restoreTheme = qScopeGuard([&] {
+        QIcon::setThemeSearchPaths(searchPaths);
+        QIcon::setThemeName(themeName);
+    });
+    // With the theme, and without it (a build run from its directory). A themed icon follows the
+    // theme as it changes, so each is looked at while its theme is in place.
+    for (const bool inTheme : {true, false}) {
+        QIcon::setThemeSearchPaths(inTheme ? QStringList{themes.path()} : QStringList{});
+        QIcon::setThemeName(QStringLiteral("hicolor"));
+        window.reset();
+        window = std::make_unique<MainWindow>();
+        const QIcon icon = window->windowIcon();
+        QCOMPARE(icon.name(), inTheme ? QString::fromUtf8(APP_ID) : QString());
+        for (int size : sizes) {
+            QVERIFY(icon.availableSizes().contains(QSize(size, size)));
+            QCOMPARE(icon.pixmap(QSize(size, size), 1.0).size(), QSize(size, size));
+        }
+    }
+}
+
+void MainWindowTest::sigtermAndSigintClose() {
+    // On a window of its own: the main window's close would ask the application to quit.
+    QWidget closing;
+    {
+        CloseOnSignal closer(&closing);
+        for (int signal : {SIGTERM, SIGINT}) {
+            closing.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&closing));
+            QCOMPARE(std::raise(signal), 0);
+            QTRY_VERIFY2(!closing.isVisible(), strsignal(signal));
+        }
+    }
+    // Without a CloseOnSignal the signals end the program again, as they do by default.
+    struct sigaction action = {};
+    QCOMPARE(sigaction(SIGTERM, nullptr, &action), 0);
+    QVERIFY(action.sa_handler == SIG_DFL);
+}
+
 void MainWindowTest::tabVisitsTheTabStopsInTableOrder() {
     const QStringList expected = {"IDC_NAME",    "IDC_ADDRESS", "IDC_PORT",
                                   "IDC_CONNECT", "IDC_HOST",    "IDC_INPUT"};
@@ -159,6 +335,8 @@ void MainWindowTest::enterInTheInputLineHandsTheTextOn() {
     QVERIFY(input->text().isEmpty());
     QTest::keyClick(input, Qt::Key_Enter, Qt::KeypadModifier); // empty lines go on too
     input->setText(QStringLiteral("Zoë"));
+    QTest::keyClick(input, Qt::Key_Return, Qt::ControlModifier); // no second Enter
+    QCOMPARE(input->text(), QStringLiteral("Zoë"));
     QTest::keyClick(input, Qt::Key_Return);
     QCOMPARE(entered, (std::vector<std::string>{"100% sure", "", "Zo\xC3\xAB"}));
     QCOMPARE(QApplication::focusWidget(), input);
@@ -192,6 +370,15 @@ void MainWindowTest::enterInTheFieldsAndEscDoNothing() {
     QTest::keyClick(window.get(), Qt::Key_Escape);
     QVERIFY(window->isVisible());
     QVERIFY(connects.empty() && hosts.empty() && closes == 0);
+
+    // Enter on a focused button presses it, as a click would.
+    for (const char* name : {"IDC_CONNECT", "IDC_HOST"}) {
+        QWidget* button = control<QWidget>(name);
+        button->setFocus();
+        QTest::keyClick(button, Qt::Key_Return);
+    }
+    QCOMPARE(connects.size(), size_t(1));
+    QCOMPARE(hosts.size(), size_t(1));
     QCOMPARE(control<QLineEdit>("IDC_NAME")->text(), QStringLiteral("<name>"));
     QCOMPARE(control<QLineEdit>("IDC_PORT")->text(), QStringLiteral("5000"));
 }

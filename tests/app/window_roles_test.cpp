@@ -2,7 +2,7 @@
 // departure against a fake host; Host, its banner, Enter while hosting and Host again against raw
 // clients; closing the window while hosting.
 #include "app/commands.h"
-#include "app/main_window.h"
+#include "app/qt/main_window.h"
 #include "chat/program_state.h"
 #include "tests/support/chat_state.h"
 #include "tests/support/find_control.h"
@@ -51,7 +51,8 @@ private:
     }
     // Hosts a room as Ann on a free port; returns the TCP port clients reach it on.
     uint16_t hostAsAnn() {
-        const uint16_t tcpPort = FreeTcpPort();
+        const ReservedPort port; // the host's listen takes it over
+        const uint16_t tcpPort = port.tcpPort;
         fill("IDC_NAME", QStringLiteral("Ann"));
         fill("IDC_PORT", QString::number(ProgramPort(tcpPort)));
         press("IDC_HOST");

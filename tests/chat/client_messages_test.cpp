@@ -159,7 +159,8 @@ TEST_F(ClientMessages, ClosingWhileTheHostFloodsIsClean) {
 
 TEST(ChatClient, RefusedConnectKeepsTheErrorAndSendsNothing) {
     ChatClient client;
-    EXPECT_FALSE(client.connect("127.0.0.1", ProgramPort(FreeTcpPort())));
+    const ReservedPort nobody;
+    EXPECT_FALSE(client.connect("127.0.0.1", nobody.programPort()));
     EXPECT_EQ(client.lastError(), "WSAECONNREFUSED\nConnection refused");
     EXPECT_EQ(client.send("msg\nx\n"), -1);
     client.close();

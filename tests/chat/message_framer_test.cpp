@@ -91,34 +91,92 @@ TEST(MessageFramerTest, TailFillingTheBufferIsHandedOverInPieces) {
     EXPECT_EQ(delivered, stream.size());
 }
 
-TEST(MessageFramerTest, OpenLastFieldWaitsOnlyWhenMoreIsComing) {
-    std::vector<std::string> blocks;
-    const auto deliver = [&](char* bytes, int32_t count) {
-        blocks.emplace_back(bytes, count);
+// What a socket would say after each read: more bytes are already waiting, arrive within the
+// grace (a later send), or none come.
+enum class Next { Waiting, Later, Quiet };
+
+struct Read {
+    std::string bytes;
+    Next next;
+};
+
+TEST(MessageFramerTest, CarryRuleAtTheEndOfEachRead) {
+    const struct {
+        const char* name;
+        Receiver receiver;
+        std::vector<Read> reads;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"EmptyLineFromAClientThenALine",
+         Receiver::Host,
+         {{"msg\n\n", Next::Later}, {"msg\nhello\n", Next::Quiet}},
+         {"msg hello"}},
+        {"EmptyNameThenALine",
+         Receiver::Host,
+         {{"login\n\n", Next::Later}, {"msg\nfirst\n", Next::Quiet}},
+         {"msg first"}},
+        {"EmptyLineFromTheHostThenALine",
+         Receiver::Client,
+         {{"msg\n-1\n\n", Next::Later}, {"msg\n-1\nnext\n", Next::Quiet}},
+         {"msg -1 next"}},
+        {"EmptyFieldCutBetweenItsNewlines",
+         Receiver::Host,
+         {{"msg\n", Next::Later}, {"\nmsg\nhello\n", Next::Quiet}},
+         {"msg hello"}},
+        {"RunsOfNewlinesInOneRead",
+         Receiver::Client,
+         {{"\nmsg\n\n\n0\n\nhi\n\n", Next::Quiet}},
+         {"msg 0 hi"}},
+        {"RelaysWithoutNewlineInReadsOfTheirOwn",
+         Receiver::Client,
+         {{"msg\n0\npair-one", Next::Later},
+          {"msg\n0\npair-two", Next::Later},
+          {"login\n2\nCid\n", Next::Later},
+          {"msg\n2\nthree", Next::Later},
+          {"logoff\n2\n", Next::Quiet}},
+         {"msg 0 pair-one", "msg 0 pair-two", "login 2 Cid", "msg 2 three", "logoff 2"}},
+        {"RelayWithoutNewlineThenSilence",
+         Receiver::Client,
+         {{"msg\n0\nalone", Next::Quiet}, {"msg\n0\nlater", Next::Quiet}},
+         {"msg 0 alone", "msg 0 later"}},
+        {"RelaysThatRanTogetherLoseOnlyThemselves",
+         Receiver::Client,
+         {{"msg\n0\nAmsg\n0\nB", Next::Later},
+          {"msg\n0\nC", Next::Later},
+          {"logoff\n0\n", Next::Quiet}},
+         {"msg 0 Amsg", "msg 0 C", "logoff 0"}},
+        {"CutSendContinuesEvenWhenItsRestLooksLikeAKeyword",
+         Receiver::Host,
+         {{"msg\nsay ", Next::Waiting}, {"msg\nlogin\nBob\n", Next::Quiet}},
+         {"msg say msg", "login Bob"}},
+        {"CutKeywordIsKeptOnlyWhileItCanBecomeOne",
+         Receiver::Client,
+         {{"ms", Next::Later}, {"g\n-1\nhi\nxy", Next::Later}, {"msg\n-1\nyo\n", Next::Quiet}},
+         {"msg -1 hi", "msg -1 yo"}},
+        {"CutLastFieldWaitsForItsRest",
+         Receiver::Host,
+         {{"msg\nhel", Next::Later}, {"lo\n", Next::Quiet}},
+         {"msg hello"}},
     };
-    MessageFramer framer(Receiver::Host);
-    const auto read = [&](const std::string& bytes, bool more) {
-        std::copy(bytes.begin(), bytes.end(), framer.space());
-        framer.received(uint32_t(bytes.size()), deliver, [&](int grace) {
-            EXPECT_EQ(grace, MessageFramer::GRACE_MS);
-            return more;
-        });
-    };
-
-    read("msg\nhel", false); // nothing waiting: handed over as it stands
-    EXPECT_EQ(blocks, std::vector<std::string>{"msg\nhel"});
-    EXPECT_EQ(framer.carriedBytes(), 0u);
-
-    read("msg\nhel", true); // more waiting: kept
-    EXPECT_EQ(framer.carriedBytes(), 7u);
-    read("lo\n", false);
-    EXPECT_EQ(blocks.back(), "msg\nhello\n");
-
-    read("msg\n", false); // missing fields are carried whatever moreSoon would say
-    EXPECT_EQ(framer.carriedBytes(), 4u);
-    framer.flush(deliver);
-    EXPECT_EQ(blocks.back(), "msg\n");
-    EXPECT_EQ(framer.carriedBytes(), 0u);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> got;
+        MessageFramer framer(c.receiver);
+        const auto deliver = [&](char* bytes, int32_t count) {
+            ASSERT_EQ(bytes[count], '\0');
+            for (std::string& message :
+                 ParseAll(std::string_view(bytes, size_t(count)), c.receiver))
+                got.push_back(message);
+        };
+        for (const Read& read : c.reads) {
+            std::copy(read.bytes.begin(), read.bytes.end(), framer.space());
+            framer.received(uint32_t(read.bytes.size()), deliver, [&](int ms) {
+                return read.next == Next::Waiting || (ms > 0 && read.next == Next::Later);
+            });
+        }
+        framer.flush(deliver);
+        EXPECT_EQ(got, c.expected);
+    }
 }
 
 } // namespace

@@ -9,7 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -26,10 +30,23 @@ protected:
     static FieldTexts fields(const std::string& name, const std::string& address, uint16_t port) {
         return {name, address, std::to_string(port)};
     }
+    // Hosts as Ann on the test's port and returns a raw client that logged in as guest and has
+    // read its reply.
+    RawPeer hostWithGuest(const std::string& guest) {
+        HostCommand(fields("Ann", "", ProgramPort(tcpPort)));
+        RawPeer peer = RawPeer::connectTo(tcpPort);
+        peer.send("login\n" + guest + "\n");
+        EXPECT_TRUE(peer.readUntil("login\n0\n" + guest + "\n"));
+        peer.take();
+        return peer;
+    }
     static bool hasClient() {
         std::lock_guard<std::mutex> guard(ChatLock);
         return ActiveClient != nullptr;
     }
+
+    const ReservedPort port;
+    const uint16_t tcpPort = port.tcpPort;
 };
 
 TEST_F(Commands, ConnectResolvesLogsInAndSendsLines) {
@@ -42,11 +59,77 @@ TEST_F(Commands, ConnectResolvesLogsInAndSendsLines) {
     EXPECT_EQ(TargetAddress, "127.0.0.1");
     EnterCommand("hello %s");
     EnterCommand("");
-    ASSERT_TRUE(peer.readUntil("msg\nhello %s\nmsg\n\n"));
+    EnterCommand("after");
+    // An empty line puts nothing on the wire, where it would swallow the next line.
+    ASSERT_TRUE(peer.readUntil("msg\nafter\n"));
+    EXPECT_EQ(peer.take(), "login\nBob\nmsg\nhello %s\nmsg\nafter\n");
     // Nothing is echoed locally: the line shows when the host relays it.
     peer.send("login\n-1\nAnn\nlogin\n0\nBob\nmsg\n0\nhello %s\n");
     ASSERT_TRUE(WaitFor([] { return LogText().find("<Bob>: hello %s\n") != std::string::npos; }));
     EXPECT_EQ(ChatView.users(), (Names{"Ann", "Bob"}));
+}
+
+TEST_F(Commands, EmptyNameAndEmptyLinesPutNoEmptyFieldOnTheWire) {
+    RawPeer cid = hostWithGuest("Cid");
+
+    // The host's empty line shows in its own log only.
+    EnterCommand("");
+    EnterCommand("next");
+    ASSERT_TRUE(cid.readUntil("msg\n-1\nnext\n"));
+    EXPECT_EQ(cid.take(), "msg\n-1\nnext\n");
+    EXPECT_NE(LogText().find("<Ann>: \n<Ann>: next\n"), std::string::npos);
+
+    // A client without a name joins the room nameless and its first line is not lost.
+    RawListener host;
+    ConnectCommand(fields("", "127.0.0.1", host.programPort()));
+    RawPeer peer = host.accept();
+    EnterCommand("");
+    EnterCommand("first");
+    ASSERT_TRUE(peer.readUntil("msg\nfirst\n"));
+    EXPECT_EQ(peer.take(), "msg\nfirst\n");
+}
+
+TEST_F(Commands, OverlongLinesAreCutOnceAndShownAlikeEverywhere) {
+    RawPeer bob = hostWithGuest("Bob");
+
+    // 1023 bytes typed: the longest text that every chat message carries is 1015 bytes, cut
+    // between characters (the last two-byte character would straddle the cut).
+    const std::string typed = std::string(1014, 'x') + "\xC3\xA9" + std::string(7, 'y');
+    const std::string kept(1014, 'x');
+    EnterCommand(typed);
+    ASSERT_TRUE(bob.readUntil("msg\n-1\n" + kept + "\n"));
+    EXPECT_NE(LogText().find("<Ann>: " + kept + "\n"), std::string::npos);
+
+    // A client's line of 1018 bytes, the most its message holds: the host's log and the relay
+    // show the same cut text.
+    bob.take();
+    bob.send("msg\n" + std::string(1018, 'z') + "\n");
+    const std::string relayed(1015, 'z');
+    ASSERT_TRUE(bob.readUntil("msg\n0\n" + relayed + "\n"));
+    EXPECT_EQ(bob.take(), "msg\n0\n" + relayed + "\n");
+    EXPECT_NE(LogText().find("<Bob>: " + relayed + "\n"), std::string::npos);
+}
+
+TEST_F(Commands, HostedRoomKeepsRelayingWhileConnectWaitsOnTheNetwork) {
+    RawPeer bob = hostWithGuest("Bob");
+
+    // A host whose listen queue is full: the connect's handshake is never answered.
+    RawListener stalled;
+    ASSERT_EQ(::listen(stalled.fd, 0), 0);
+    RawPeer filler = RawPeer::connectTo(stalled.tcpPort);
+    ASSERT_TRUE(filler.valid());
+    std::atomic<bool> connectDone{false};
+    std::thread window([&] {
+        ConnectCommand(fields("Bob2", "127.0.0.1", stalled.programPort()));
+        connectDone = true;
+    });
+    ASSERT_TRUE(WaitFor([] { return LogText().empty(); })); // Connect has cleared the view
+    bob.send("msg\nstill here\n");
+    EXPECT_TRUE(bob.readUntil("msg\n0\nstill here\n", 4000));
+    EXPECT_FALSE(connectDone);
+    window.join();
+    // Connect emptied the host's names too, so Bob's line shows without his name.
+    EXPECT_EQ(LogText().rfind("<>: still here\n<<Error: WSAETIMEDOUT\n", 0), 0u) << LogText();
 }
 
 TEST_F(Commands, ConnectAgainLogsOffTheOldConnectionFirst) {
@@ -66,7 +149,8 @@ TEST_F(Commands, ConnectAgainLogsOffTheOldConnectionFirst) {
 }
 
 TEST_F(Commands, RefusedConnectShowsTheTwoLineErrorAndSwallowsLines) {
-    ConnectCommand(fields("Bob", "127.0.0.1", ProgramPort(FreeTcpPort())));
+    const ReservedPort nobody;
+    ConnectCommand(fields("Bob", "127.0.0.1", nobody.programPort()));
     EXPECT_EQ(LogText(), "<<Error: WSAECONNREFUSED\nConnection refused>>\n");
     EXPECT_TRUE(hasClient()); // the failed client stays until the next Connect
     EnterCommand("into the void");
@@ -85,7 +169,6 @@ TEST_F(Commands, ClosingLogsTheClientOff) {
 }
 
 TEST_F(Commands, HostWritesTheBannerAndRelaysTheHostsLines) {
-    const uint16_t tcpPort = FreeTcpPort();
     HostCommand(fields("Ann", "ignored", ProgramPort(tcpPort)));
     const std::string log = LogText();
     EXPECT_EQ(log.rfind("----- Hosting on port: " + std::to_string(ProgramPort(tcpPort)) +
@@ -122,11 +205,7 @@ TEST_F(Commands, HostOnABusyPortShowsTheError) {
 }
 
 TEST_F(Commands, ClosingWhileHostingAndConnectedEndsBothRoles) {
-    const uint16_t tcpPort = FreeTcpPort();
-    HostCommand(fields("Ann", "", ProgramPort(tcpPort)));
-    RawPeer guest = RawPeer::connectTo(tcpPort);
-    guest.send("login\nGuest\n");
-    ASSERT_TRUE(guest.readUntil("login\n0\nGuest\n"));
+    RawPeer guest = hostWithGuest("Guest");
     // The same window joins its own room as a client too.
     ConnectCommand(fields("Self", "127.0.0.1", ProgramPort(tcpPort)));
     ASSERT_TRUE(WaitFor([] { return ChatView.users().size() >= 2; }));

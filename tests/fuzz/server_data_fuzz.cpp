@@ -35,7 +35,8 @@ void Check(bool condition) {
 }
 
 struct Room {
-    uint16_t tcpPort = FreeTcpPort();
+    ReservedPort port;
+    uint16_t tcpPort = port.tcpPort;
     std::vector<RawPeer> clients;
 
     Room() {

@@ -53,7 +53,8 @@ TEST(TcpSocketConnect, RefusedLeavesFieldsAndReportsText) {
     TcpSocket socket(NewSocket());
     socket.address = "earlier";
     socket.port = 7;
-    EXPECT_FALSE(socket.connect("127.0.0.1", ProgramPort(FreeTcpPort())));
+    const ReservedPort nobody;
+    EXPECT_FALSE(socket.connect("127.0.0.1", nobody.programPort()));
     EXPECT_EQ(socket.lastError, "WSAECONNREFUSED\nConnection refused");
     EXPECT_FALSE(socket.open);
     EXPECT_EQ(socket.address, "earlier");
@@ -77,7 +78,8 @@ TEST(TcpSocketConnect, GivesUpOnPeerThatNeverAnswers) {
 }
 
 TEST(TcpSocketListen, NumberIsTcpPortWithBytesSwapped) {
-    const uint16_t tcpPort = FreeTcpPort();
+    const ReservedPort port;
+    const uint16_t tcpPort = port.tcpPort;
     TcpSocket room(NewSocket());
     ASSERT_TRUE(room.listen(ProgramPort(tcpPort))) << room.lastError;
     EXPECT_TRUE(room.open);
@@ -123,7 +125,8 @@ TEST(TcpSocketListen, BusyPortFailsAtBindWithoutListening) {
 }
 
 TEST(TcpSocketListen, ReopensPortWhoseClosedConnectionLingers) {
-    const uint16_t tcpPort = FreeTcpPort();
+    const ReservedPort port;
+    const uint16_t tcpPort = port.tcpPort;
     {
         TcpSocket room(NewSocket());
         ASSERT_TRUE(room.listen(ProgramPort(tcpPort))) << room.lastError;
@@ -265,6 +268,27 @@ TEST_F(Connected, SendAllGivesUpWhenPeerStopsReading) {
     EXPECT_LT(took, std::chrono::milliseconds(3000));
 }
 
+// The kernel reads seconds for the probes and milliseconds for the user timeout; the values it
+// reports back are what a dead peer will be measured against.
+TEST_F(Connected, KeepAliveTimingsReachTheKernelInTheirUnits) {
+    ASSERT_TRUE(client.setKeepAlive(KeepAliveTimings())) << client.lastError;
+    auto option = [&](int level, int name) {
+        int value = -1;
+        socklen_t length = sizeof value;
+        ::getsockopt(client.handle, level, name, &value, &length);
+        return value;
+    };
+    EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 1);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE), 30);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), 10);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPCNT), 3);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_USER_TIMEOUT), 60000);
+
+    TcpSocket none;
+    EXPECT_FALSE(none.setKeepAlive(KeepAliveTimings()));
+    EXPECT_NE(none.lastError, "");
+}
+
 TEST_F(Connected, TrySendReportsFullWindowApartFromFailure) {
     const std::vector<char> chunk(1 << 16, 'q');
     int32_t sent = 0;
@@ -290,6 +314,13 @@ TEST_F(Connected, LookupsAnswerWithoutNetwork) {
     EXPECT_EQ(LookupSocket.resolveHost("127.0.0.1"), "127.0.0.1");
     EXPECT_EQ(LookupSocket.resolveHost("localhost"), "127.0.0.1");
     EXPECT_EQ(LookupSocket.resolveHost(""), "");
+    std::string dotted;
+    EXPECT_TRUE(LookupSocket.resolveHostWithin("localhost", 5000, dotted));
+    EXPECT_EQ(dotted, "127.0.0.1");
+    // No time left: the lookup fails as a connect would, with the time-out text.
+    EXPECT_FALSE(LookupSocket.resolveHostWithin("localhost", 0, dotted));
+    EXPECT_EQ(dotted, "");
+    EXPECT_EQ(LookupSocket.lastError, "WSAETIMEDOUT\nConnection timed out");
     EXPECT_FALSE(LookupSocket.localHostName().empty());
 
     // Every entry a non-loopback IPv4 address followed by exactly one blank.

@@ -18,18 +18,36 @@ inline uint16_t ProgramPort(uint16_t tcpPort) {
     return static_cast<uint16_t>((tcpPort >> 8) | (tcpPort << 8));
 }
 
-// A TCP port on 127.0.0.1 that was free a moment ago.
-inline uint16_t FreeTcpPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
+// A TCP port on 127.0.0.1 that no other test gets while this object lives. The kernel picks a
+// free one (bind to port 0, read the port back), and the socket, bound but never listening, keeps
+// it from other binds and from the local ends of outgoing connections. A connect to it is
+// refused; the program's own listen still takes it, since both sockets set SO_REUSEADDR and this
+// one never listens.
+class ReservedPort {
+public:
+    ReservedPort() : fd(::socket(AF_INET, SOCK_STREAM, 0)) {
+        const int one = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t length = sizeof address;
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+        tcpPort = ntohs(address.sin_port);
+    }
+    ~ReservedPort() { ::close(fd); }
+    ReservedPort(const ReservedPort&) = delete;
+    ReservedPort& operator=(const ReservedPort&) = delete;
+
+    // The number the program must be given to use this port.
+    uint16_t programPort() const { return ProgramPort(tcpPort); }
+
+    uint16_t tcpPort = 0;
+
+private:
+    int fd;
+};
 
 // One end of a loopback connection, read with timeouts.
 class RawPeer {
@@ -47,13 +65,13 @@ public:
     }
     ~RawPeer() { hangUp(); }
 
-    // Connects to 127.0.0.1 on the TCP port tcpPort.
-    static RawPeer connectTo(uint16_t tcpPort) {
+    // Connects to host (127.0.0.1 unless given, in network byte order) on the TCP port tcpPort.
+    static RawPeer connectTo(uint16_t tcpPort, in_addr_t host = htonl(INADDR_LOOPBACK)) {
         const int handle = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(tcpPort);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_addr.s_addr = host;
         if (::connect(handle, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
             ::close(handle);
             return RawPeer();
@@ -96,7 +114,9 @@ public:
         }
         return ended;
     }
-    // Whatever arrives within timeoutMs (used to check that nothing more comes).
+    // Whatever arrives within timeoutMs: a pause that keeps reading. An empty result proves
+    // nothing on a slow machine; to show that something did not come, wait for a marker sent
+    // after it instead.
     std::string drain(int timeoutMs) {
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -149,16 +169,16 @@ private:
     bool ended = false;
 };
 
-// A listening socket on 127.0.0.1 for a fake host.
+// A listening socket for a fake host, on 127.0.0.1 unless given another local address.
 class RawListener {
 public:
-    RawListener() {
+    explicit RawListener(in_addr_t host = htonl(INADDR_LOOPBACK)) {
         fd = ::socket(AF_INET, SOCK_STREAM, 0);
         const int one = 1;
         ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
         sockaddr_in address{};
         address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_addr.s_addr = host;
         ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
         ::listen(fd, 16);
         socklen_t length = sizeof address;

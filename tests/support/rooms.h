@@ -15,19 +15,28 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/syscall.h>
+
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
 
-// Whether a thread of this process is blocked in accept (x86-64 system calls 43 and 288), read
-// from /proc/self/task/*/syscall, whose first field is the call a blocked thread waits in.
+// Whether a thread of this process is blocked in accept, read from /proc/self/task/*/syscall,
+// whose first field is the number of the call a blocked thread waits in. Some architectures
+// (arm64) have only accept4.
 inline bool SomeThreadAccepts() {
     for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream syscall(task.path() / "syscall");
+        std::ifstream call(task.path() / "syscall");
         long number = -1;
-        if (syscall >> number && (number == 43 || number == 288))
+        if (!(call >> number))
+            continue;
+#ifdef SYS_accept
+        if (number == SYS_accept)
+            return true;
+#endif
+        if (number == SYS_accept4)
             return true;
     }
     return false;
@@ -43,11 +52,10 @@ class HostedRoom : public ::testing::Test {
 protected:
     void SetUp() override {
         ResetChatState();
-        tcpPort = FreeTcpPort();
         std::lock_guard<std::mutex> guard(ChatLock);
         LocalName = "Ann";
         ActiveServer = std::make_unique<ChatServer>(OnServerData, OnServerLost);
-        ASSERT_TRUE(ActiveServer->start(MAX_CLIENTS, ProgramPort(tcpPort)));
+        ASSERT_TRUE(ActiveServer->start(MAX_CLIENTS, port.programPort()));
         AddUserName(LocalName);
     }
     void TearDown() override { ResetChatState(); }
@@ -69,7 +77,8 @@ protected:
         return peer;
     }
 
-    uint16_t tcpPort = 0;
+    ReservedPort port;
+    const uint16_t tcpPort = port.tcpPort;
 };
 
 // ActiveClient connected to a fake host that the test speaks for.

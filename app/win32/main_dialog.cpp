@@ -1,0 +1,194 @@
+// The main dialog: set up from its template, wired to the commands, repainted from ChatView.
+#include "app/win32/main_dialog.h"
+
+#include "app/control_table.h"
+#include "app/win32/about_dialog.h"
+#include "app/win32/dialog_view.h"
+#include "app/win32/input_edit_proc.h"
+#include "app/win32/posted_call.h"
+#include "app/win32/wide_text.h"
+#include "chat/ui_tasks.h"
+#include "chat/window_ops.h"
+
+#include <richedit.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <utility>
+
+namespace {
+
+// The window's program-wide state: made when the dialog starts, used on its thread only (the
+// posted calls excepted, which other threads reach through the observers).
+struct MainDialogState {
+    HINSTANCE instance = nullptr;
+    std::atomic<HWND> window{nullptr}; // read by tests on other threads
+    WindowCommands commands;
+    HFONT chatFont = nullptr; // created once, released with the process
+    std::unique_ptr<DialogView> view;
+    // Shared with ChatView's observer and the task queue's wake-up, which may still be running on
+    // a network thread when the window goes.
+    std::shared_ptr<PostedCall> refreshCall;
+    std::shared_ptr<PostedCall> uiTasksCall;
+};
+
+MainDialogState Dialog;
+
+std::string FieldText(HWND window, int id) {
+    const HWND field = ::GetDlgItem(window, id);
+    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(field)) + 1, L'\0');
+    const int length = ::GetWindowTextW(field, text.data(), static_cast<int>(text.size()));
+    text.resize(length > 0 ? static_cast<size_t>(length) : 0);
+    return Utf8FromWide(text);
+}
+
+FieldTexts ReadFields(HWND window) {
+    return {FieldText(window, IDC_NAME), FieldText(window, IDC_ADDRESS),
+            FieldText(window, IDC_PORT)};
+}
+
+void CreateMenuBar(HWND window) {
+    HMENU bar = ::CreateMenu();
+    HMENU popup = ::CreatePopupMenu();
+    ::AppendMenuW(popup, MF_STRING, IDM_ABOUT, L"&About");
+    ::AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), L"About");
+    ::SetMenu(window, bar);
+}
+
+// The menu bar takes its height from the client area; the window grows by it so that the client
+// area stays the template's size, and is centred again.
+void KeepTemplateClientSize(HWND window) {
+    RECT client{0, 0, MAIN_DIALOG.width, MAIN_DIALOG.height};
+    ::MapDialogRect(window, &client);
+    const auto style = static_cast<DWORD>(::GetWindowLongPtrW(window, GWL_STYLE));
+    const auto exStyle = static_cast<DWORD>(::GetWindowLongPtrW(window, GWL_EXSTYLE));
+    ::AdjustWindowRectEx(&client, style, TRUE, exStyle);
+    const int width = client.right - client.left;
+    const int height = client.bottom - client.top;
+    RECT work{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    ::SetWindowPos(window, nullptr, work.left + (work.right - work.left - width) / 2,
+                   work.top + (work.bottom - work.top - height) / 2, width, height,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void SetIcons(HWND window) {
+    // The icon holds several sizes; each slot gets the one the system draws there.
+    const auto load = [](int sizeX, int sizeY) {
+        return reinterpret_cast<LPARAM>(::LoadImageW(Dialog.instance, MAKEINTRESOURCEW(IDI_PARLOX),
+                                                     IMAGE_ICON, ::GetSystemMetrics(sizeX),
+                                                     ::GetSystemMetrics(sizeY), LR_DEFAULTCOLOR));
+    };
+    ::SendMessageW(window, WM_SETICON, ICON_BIG, load(SM_CXICON, SM_CYICON));
+    ::SendMessageW(window, WM_SETICON, ICON_SMALL, load(SM_CXSMICON, SM_CYSMICON));
+}
+
+// Arial, 12 logical units high, normal weight, antialiased.
+HFONT CreateChatFont() {
+    return ::CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_TT_PRECIS,
+                         CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, 0, L"Arial");
+}
+
+void Initialise(HWND window) {
+    CreateMenuBar(window);
+    KeepTemplateClientSize(window);
+    SetIcons(window);
+    const HWND input = ::GetDlgItem(window, IDC_INPUT);
+    if (input != nullptr)
+        SubclassInputLine(input, [](const std::string& text) { Dialog.commands.enter(text); });
+    Dialog.chatFont = CreateChatFont();
+    // Rich edit holds 32K characters unless told otherwise; the log's own limit is what counts.
+    ::SendMessageW(::GetDlgItem(window, IDC_LOG), EM_EXLIMITTEXT, 0, 2 * ChatViewModel::LOG_LIMIT);
+    ::SendMessageW(::GetDlgItem(window, IDC_LOG), WM_SETFONT,
+                   reinterpret_cast<WPARAM>(Dialog.chatFont), TRUE);
+    ::SendMessageW(::GetDlgItem(window, IDC_USERS), WM_SETFONT,
+                   reinterpret_cast<WPARAM>(Dialog.chatFont), TRUE);
+    ::SetDlgItemTextW(window, IDC_NAME, L"<name>");
+    ::SetDlgItemTextW(window, IDC_ADDRESS, L"localhost");
+    ::SetDlgItemTextW(window, IDC_PORT, L"5000");
+
+    // Network threads never touch a control: they change ChatView or queue a task, and a posted
+    // message brings the change to this thread.
+    Dialog.view = std::make_unique<DialogView>(::GetDlgItem(window, IDC_LOG),
+                                               ::GetDlgItem(window, IDC_USERS), input);
+    Dialog.refreshCall = std::make_shared<PostedCall>(window, WM_REFRESH_VIEW);
+    ChatView.setObserver([call = Dialog.refreshCall] { call->request(); });
+    Dialog.refreshCall->request(); // what ChatView holds already
+    Dialog.uiTasksCall = std::make_shared<PostedCall>(window, WM_RUN_UI_TASKS);
+    SetUiWakeup([call = Dialog.uiTasksCall] { call->request(); });
+    Dialog.window = window;
+}
+
+// Before the window goes: no observer may post to it any more.
+void Detach() {
+    SetUiWakeup({});
+    if (Dialog.uiTasksCall)
+        Dialog.uiTasksCall->detach();
+    ChatView.setObserver({});
+    if (Dialog.refreshCall)
+        Dialog.refreshCall->detach();
+    Dialog.view.reset();
+    Dialog.window = nullptr;
+}
+
+void Command(HWND window, int id) {
+    switch (id) {
+    case IDC_CONNECT:
+        Dialog.commands.connect(ReadFields(window));
+        break;
+    case IDC_HOST:
+        Dialog.commands.host(ReadFields(window));
+        break;
+    case IDM_ABOUT:
+        ::DialogBoxParamW(Dialog.instance, MAKEINTRESOURCEW(IDD_ABOUT), window, AboutDialogProc, 0);
+        break;
+    default:
+        // IDOK from Enter in a field, IDCANCEL from Esc: nothing happens.
+        break;
+    }
+}
+
+} // namespace
+
+int RunMainDialog(HINSTANCE instance, WindowCommands commands) {
+    Dialog.instance = instance;
+    Dialog.commands = std::move(commands);
+    ::DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0);
+    return 0;
+}
+
+HWND MainDialogWindow() {
+    return Dialog.window;
+}
+
+INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        Initialise(window);
+        return 1;
+    case WM_COMMAND:
+        Command(window, LOWORD(wParam));
+        return 0;
+    case WM_REFRESH_VIEW:
+        Dialog.refreshCall->taken();
+        if (Dialog.view && Dialog.view->refresh())
+            Dialog.refreshCall->request(); // the rest after whatever else is waiting
+        return 0;
+    case WM_RUN_UI_TASKS:
+        Dialog.uiTasksCall->taken();
+        RunUiTasks();
+        return 0;
+    case WM_CLOSE:
+        // The live roles end first (their threads are waited for here, outside ChatLock), then
+        // the modal loop ends on the quit message and the window goes.
+        Dialog.commands.close();
+        ::PostQuitMessage(0);
+        return 0;
+    case WM_DESTROY:
+        Detach();
+        return 0;
+    default:
+        return 0;
+    }
+}
