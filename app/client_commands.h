@@ -1,10 +1,12 @@
 // The client role's commands, on the user-interface thread.
 #pragma once
 
-#include "app/commands.h"
+#include "app/field_texts.h"
 
 #include <string>
 
+// Connect: ends any client, clears the view, reads the fields, connects and logs in.
+void ConnectCommand(const FieldTexts& fields);
 // Logs off, closes and destroys the live client, if any.
 void ClientTeardown();
 // The chat message for a typed line, formatted in SendBuffer and copied out so that it can be

@@ -2,7 +2,7 @@
 // Connect and Host share.
 #pragma once
 
-#include "app/commands.h"
+#include "app/field_texts.h"
 
 #include <cstdint>
 #include <string_view>

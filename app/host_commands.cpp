@@ -30,22 +30,7 @@ void AppendBanner() {
 } // namespace
 
 void HostTeardown() {
-    ChatServer* server;
-    {
-        std::lock_guard<std::mutex> guard(ChatLock);
-        server = ActiveServer.get();
-        if (!server)
-            return;
-        server->broadcast(HOST_DEPARTURE);
-    }
-    // Outside ChatLock: stop() waits for the slot readers, which may be waiting for ChatLock.
-    // Only this thread destroys the server, so the pointer stays good meanwhile.
-    server->stop();
-    std::unique_ptr<ChatServer> stopped;
-    {
-        std::lock_guard<std::mutex> guard(ChatLock);
-        stopped = std::move(ActiveServer);
-    }
+    EndActiveServer();
 }
 
 void HostCommand(const FieldTexts& fields) {

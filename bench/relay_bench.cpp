@@ -2,7 +2,9 @@
 // mode and the loopback floor, all on 127.0.0.1. Fan-out latency, throughput with every delivery
 // checked, join storm, and the relay's CPU per delivery, RSS and threads. Not part of ctest.
 //
-//   relay_bench [--runs N]                       our host, ngircd and ncat side by side
+//   relay_bench [--runs N] [--data DIR]          our host, the hosting window, ngircd and ncat side
+//                                                by side; with --data, the latency samples and the
+//                                                throughput medians go to DIR for the chart
 //   relay_bench --target HOST:PORT --protocol ours|irc|ncat [--runs N]   one relay already running
 //
 // Our host runs in a child process (this program, re-executed with --serve) so that its RSS, CPU
@@ -813,12 +815,15 @@ struct Figures {
     double joinMs = NAN;
     double cpuNsPerDelivery = NAN;
     double rssKiB = NAN, threads = NAN;
+    double gapMs = NAN;          // the hosting window's longest event-loop gap
+    std::vector<double> samples; // this run's latency samples, us
 };
 
 struct Relay {
     std::string label;
     Protocol protocol;
-    bool throughput; // ncat splices lines under load: latency only
+    bool throughput;     // ncat splices lines under load: latency only
+    bool window = false; // the real program: window_bench --serve
 };
 
 // Measures one room size against the relay at host:tcpPort; pid is the relay's process for its
@@ -835,6 +840,7 @@ Figures Measure(const Relay& relay, const std::string& host, uint16_t tcpPort, p
     if (relay.protocol != Protocol::Ncat)
         figures.joinMs = join;
     const std::vector<double> samples = room.latency(WARMUP_LINES, LATENCY_LINES);
+    figures.samples = samples;
     figures.p50 = Percentile(samples, 0.50);
     figures.p99 = Percentile(samples, 0.99);
     figures.max = Percentile(samples, 1.0);
@@ -873,18 +879,34 @@ double Median(std::vector<double> values) {
     return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
 }
 
-Figures MedianOf(const std::vector<Figures>& runs) {
-    auto pick = [&](double Figures::*field) {
-        std::vector<double> values;
-        for (const Figures& run : runs)
-            values.push_back(run.*field);
-        return Median(values);
-    };
+constexpr double Figures::*FIELDS[] = {
+    &Figures::p50,     &Figures::p99,     &Figures::max,    &Figures::thr200,
+    &Figures::thr1000, &Figures::errors,  &Figures::joinMs, &Figures::cpuNsPerDelivery,
+    &Figures::rssKiB,  &Figures::threads, &Figures::gapMs};
+
+// The runs' median, or with `pick` their minimum (-1) or maximum (+1), field by field.
+Figures Summary(const std::vector<Figures>& runs, int pick) {
     Figures m;
-    for (double Figures::*field : {&Figures::p50, &Figures::p99, &Figures::max, &Figures::thr200,
-                                   &Figures::thr1000, &Figures::errors, &Figures::joinMs,
-                                   &Figures::cpuNsPerDelivery, &Figures::rssKiB, &Figures::threads})
-        m.*field = pick(field);
+    for (double Figures::*field : FIELDS) {
+        std::vector<double> values;
+        for (const Figures& run : runs) {
+            if (!std::isnan(run.*field))
+                values.push_back(run.*field);
+        }
+        if (values.empty())
+            m.*field = NAN;
+        else if (pick < 0)
+            m.*field = *std::min_element(values.begin(), values.end());
+        else if (pick > 0)
+            m.*field = *std::max_element(values.begin(), values.end());
+        else
+            m.*field = Median(values);
+    }
+    return m;
+}
+
+Figures MedianOf(const std::vector<Figures>& runs) {
+    Figures m = Summary(runs, 0);
     // Errors are not noise: show the worst run.
     double worst = 0;
     for (const Figures& run : runs)
@@ -897,8 +919,20 @@ std::string Cell(double value, int decimals = 0) {
     if (std::isnan(value))
         return "-";
     char text[32];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    // Large counts in millions, so that a cell with its range stays readable.
+    if (std::fabs(value) >= 1e6)
+        std::snprintf(text, sizeof text, "%.2fM", value / 1e6);
+    else
+        std::snprintf(text, sizeof text, "%.*f", decimals, value);
     return text;
+}
+
+// "median (min-max)", or the median alone when the runs agree.
+std::string RangeCell(double median, double low, double high, int decimals) {
+    const std::string middle = Cell(median, decimals);
+    if (std::isnan(median) || Cell(low, decimals) == Cell(high, decimals))
+        return middle;
+    return middle + " (" + Cell(low, decimals) + "-" + Cell(high, decimals) + ")";
 }
 
 std::string Ratio(double ours, double theirs) {
@@ -926,33 +960,71 @@ const Row ROWS[] = {
     {"relay CPU per delivery (ns)", &Figures::cpuNsPerDelivery, 0},
     {"relay RSS after the throughput runs (KiB)", &Figures::rssKiB, 0},
     {"relay threads", &Figures::threads, 0},
+    {"window event-loop longest gap (ms)", &Figures::gapMs, 1},
 };
 
-// Prints one table: columns are relays; with `ratios`, each column after the first also gets
-// first / that column.
-void PrintTable(int n, const std::vector<std::string>& labels, const std::vector<Figures>& columns,
-                int runs) {
-    std::printf("\n%d clients (medians of %d runs)\n", n, runs);
-    std::printf("%-48s", "");
+// Prints one table, a Markdown table: columns are relays, each cell the median and the range of
+// the runs; then each of our relays' medians over the anchor's (ngircd when measured).
+void PrintTable(int n, const std::vector<std::string>& labels,
+                const std::vector<std::vector<Figures>>& runs) {
+    std::vector<Figures> median, low, high;
+    for (const std::vector<Figures>& relay : runs) {
+        median.push_back(MedianOf(relay));
+        low.push_back(Summary(relay, -1));
+        high.push_back(Summary(relay, 1));
+    }
+    const size_t anchor =
+        static_cast<size_t>(std::find(labels.begin(), labels.end(), "ngircd") - labels.begin());
+    std::vector<size_t> compared;
+    for (size_t c = 0; anchor < labels.size() && c < labels.size(); ++c) {
+        if (labels[c] == "ours" || labels[c] == "window")
+            compared.push_back(c);
+    }
+    std::printf("\n%d clients, medians of %zu runs (min-max)\n\n| |", n, runs[0].size());
     for (const std::string& label : labels)
-        std::printf(" %12s", label.c_str());
-    for (size_t c = 1; c < labels.size(); ++c)
-        std::printf(" %12s", (labels[0] + "/" + labels[c]).substr(0, 12).c_str());
+        std::printf(" %s |", label.c_str());
+    for (size_t c : compared)
+        std::printf(" %s/%s |", labels[c].c_str(), labels[anchor].c_str());
+    std::printf("\n|---|");
+    for (size_t c = 0; c < labels.size() + compared.size(); ++c)
+        std::printf("---:|");
     std::printf("\n");
     for (const Row& row : ROWS) {
         bool any = false;
-        for (const Figures& column : columns)
+        for (const Figures& column : median)
             any = any || !std::isnan(column.*row.field);
         if (!any)
             continue;
-        std::printf("%-48s", row.name);
-        for (const Figures& column : columns)
-            std::printf(" %12s", Cell(column.*row.field, row.decimals).c_str());
-        for (size_t c = 1; c < columns.size(); ++c)
-            std::printf(" %12s", Ratio(columns[0].*row.field, columns[c].*row.field).c_str());
+        std::printf("| %s |", row.name);
+        for (size_t c = 0; c < median.size(); ++c)
+            std::printf(" %s |", RangeCell(median[c].*row.field, low[c].*row.field,
+                                           high[c].*row.field, row.decimals)
+                                     .c_str());
+        for (size_t c : compared)
+            std::printf(" %s |", Ratio(median[c].*row.field, median[anchor].*row.field).c_str());
         std::printf("\n");
     }
     std::fflush(stdout);
+}
+
+// For the chart: every run's latency samples per relay (one file each, sorted, with the fraction
+// of lines at or below each), and the throughput medians.
+void WriteData(const std::string& dir, int n, const std::vector<std::string>& labels,
+               const std::vector<std::vector<Figures>>& runs) {
+    std::ofstream throughput(dir + "/throughput_" + std::to_string(n) + ".dat");
+    throughput << "# relay thr200 thr1000 (deliveries/s, medians)\n";
+    for (size_t r = 0; r < labels.size(); ++r) {
+        std::vector<double> samples;
+        for (const Figures& run : runs[r])
+            samples.insert(samples.end(), run.samples.begin(), run.samples.end());
+        std::sort(samples.begin(), samples.end());
+        std::ofstream latency(dir + "/latency_" + std::to_string(n) + "_" + labels[r] + ".dat");
+        for (size_t i = 0; i < samples.size(); ++i)
+            latency << samples[i] << " " << double(i + 1) / double(samples.size()) << "\n";
+        const Figures median = MedianOf(runs[r]);
+        if (!std::isnan(median.thr200))
+            throughput << labels[r] << " " << median.thr200 << " " << median.thr1000 << "\n";
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -979,24 +1051,24 @@ int ServeOurs(uint16_t programPort) {
     }
     int signal = 0;
     ::sigwait(&signals, &signal);
-    ChatServer* server;
-    {
-        std::lock_guard<std::mutex> guard(ChatLock);
-        server = ActiveServer.get();
-        server->broadcast(HOST_DEPARTURE);
-    }
-    server->stop(); // outside ChatLock: the readers it joins may be waiting for it
-    std::unique_ptr<ChatServer> stopped;
-    {
-        std::lock_guard<std::mutex> guard(ChatLock);
-        stopped = std::move(ActiveServer);
-    }
+    EndActiveServer();
     return 0;
+}
+
+std::string SiblingPath(const char* program) {
+    const std::string self = SelfPath();
+    return self.substr(0, self.rfind('/') + 1) + program;
 }
 
 bool StartRelay(const Relay& relay, RelayProcess& process, std::string& config) {
     // Given up at once: the relays bind the port themselves, and the bench runs alone.
     const uint16_t tcpPort = ReservedPort().tcpPort;
+    if (relay.window) {
+        config = "/tmp/relay_bench_gap_" + std::to_string(::getpid());
+        return process.start({SiblingPath("window_bench"), "--serve",
+                              std::to_string(ProgramPort(tcpPort)), "--gap-file", config},
+                             tcpPort);
+    }
     switch (relay.protocol) {
     case Protocol::Ours:
         return process.start({SelfPath(), "--serve", std::to_string(ProgramPort(tcpPort))},
@@ -1031,116 +1103,149 @@ bool ParseProtocol(const std::string& name, Protocol& protocol) {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: relay_bench [--runs N] [--clients N]... [--relays ours,ngircd,ncat]\n"
+                 "usage: relay_bench [--runs N] [--clients N]... [--relays ours,window,ngircd,ncat]"
+                 " [--data DIR]\n"
                  "       relay_bench --target HOST:PORT --protocol ours|irc|ncat [--runs N]\n"
                  "(PORT is the TCP port; for our protocol that is the number the host listens on\n"
                  "after swapping its bytes)\n");
     return 2;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+struct Options {
     int runs = 5;
     std::vector<int> sizes;
     std::string target;
     std::string protocolName = "ours";
-    std::string only = "ours,ngircd,ncat";
+    std::string only = "ours,window,ngircd,ncat";
+    std::string dataDir;
+};
+
+// False on an argument it does not know.
+bool ParseOptions(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        const bool more = i + 1 < argc;
-        if (arg == "--serve" && more)
-            return ServeOurs(static_cast<uint16_t>(std::atoi(argv[++i])));
-        if (arg == "--runs" && more)
-            runs = std::max(1, std::atoi(argv[++i]));
-        else if (arg == "--clients" && more)
-            sizes.push_back(std::clamp(std::atoi(argv[++i]), 2, MAX_CLIENTS));
-        else if (arg == "--target" && more)
-            target = argv[++i];
-        else if (arg == "--protocol" && more)
-            protocolName = argv[++i];
-        else if (arg == "--relays" && more)
-            only = argv[++i];
+        if (i + 1 >= argc)
+            return false;
+        const char* value = argv[++i];
+        if (arg == "--runs")
+            options.runs = std::max(1, std::atoi(value));
+        else if (arg == "--clients")
+            options.sizes.push_back(std::clamp(std::atoi(value), 2, MAX_CLIENTS));
+        else if (arg == "--target")
+            options.target = value;
+        else if (arg == "--protocol")
+            options.protocolName = value;
+        else if (arg == "--relays")
+            options.only = value;
+        else if (arg == "--data")
+            options.dataDir = value;
         else
-            return Usage();
+            return false;
     }
-    if (sizes.empty())
-        sizes = {8, 32};
-    std::signal(SIGPIPE, SIG_IGN);
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (options.sizes.empty())
+        options.sizes = {8, 32};
+    return true;
+}
 
-    if (!target.empty()) {
-        Protocol protocol = Protocol::Ours;
-        const size_t colon = target.rfind(':');
-        if (colon == std::string::npos || !ParseProtocol(protocolName, protocol))
-            return Usage();
-        const std::string host = target.substr(0, colon);
-        const uint16_t tcpPort = static_cast<uint16_t>(std::atoi(target.c_str() + colon + 1));
-        const Relay relay{protocolName, protocol, protocol != Protocol::Ncat};
-        for (int n : sizes) {
-            std::vector<Figures> all;
-            for (int run = 0; run < runs; ++run)
-                all.push_back(Measure(relay, host, tcpPort, -1, n));
-            PrintTable(n, {relay.label}, {MedianOf(all)}, runs);
-        }
-        return 0;
+// Measures a relay that is already running somewhere.
+int MeasureTarget(const Options& options) {
+    Protocol protocol = Protocol::Ours;
+    const size_t colon = options.target.rfind(':');
+    if (colon == std::string::npos || !ParseProtocol(options.protocolName, protocol))
+        return Usage();
+    const std::string host = options.target.substr(0, colon);
+    const auto tcpPort = static_cast<uint16_t>(std::atoi(options.target.c_str() + colon + 1));
+    const Relay relay{options.protocolName, protocol, protocol != Protocol::Ncat};
+    for (int n : options.sizes) {
+        std::vector<Figures> all;
+        for (int run = 0; run < options.runs; ++run)
+            all.push_back(Measure(relay, host, tcpPort, -1, n));
+        PrintTable(n, {relay.label}, {all});
     }
+    return 0;
+}
 
+// The relays asked for that this machine has.
+std::vector<Relay> ChooseRelays(const std::string& only) {
     const auto wanted = [&only](const char* label) {
         return ("," + only + ",").find(std::string(",") + label + ",") != std::string::npos;
     };
+    const auto have = [](const std::string& program, const char* hint) {
+        if (program.find('/') != std::string::npos ? ::access(program.c_str(), X_OK) == 0
+                                                   : OnPath(program.c_str()))
+            return true;
+        std::fprintf(stderr, "relay_bench: %s not found; %s\n", program.c_str(), hint);
+        return false;
+    };
+    const char* script = "bench/run_relay_bench.sh builds and installs what it needs";
     std::vector<Relay> relays;
     if (wanted("ours"))
         relays.push_back({"ours", Protocol::Ours, true});
-    if (!wanted("ngircd"))
-        ;
-    else if (OnPath("ngircd"))
+    if (wanted("window") && have(SiblingPath("window_bench"), script))
+        relays.push_back({"window", Protocol::Ours, true, true});
+    if (wanted("ngircd") && have("ngircd", script))
         relays.push_back({"ngircd", Protocol::Irc, true});
-    else
-        std::fprintf(stderr,
-                     "relay_bench: ngircd not found; bench/run_relay_bench.sh installs it\n");
-    if (!wanted("ncat"))
-        ;
-    else if (OnPath("ncat"))
+    if (wanted("ncat") && have("ncat", script))
         relays.push_back({"ncat", Protocol::Ncat, false});
-    else
-        std::fprintf(stderr, "relay_bench: ncat not found; bench/run_relay_bench.sh installs it\n");
+    return relays;
+}
 
+// One run of one relay in a process of its own.
+Figures MeasureOnce(const Relay& relay, int n) {
+    RelayProcess process;
+    std::string config;
+    if (!StartRelay(relay, process, config))
+        return Figures();
+    Figures figures = Measure(relay, "127.0.0.1", process.tcpPort, process.pid, n);
+    process.stop();
+    if (relay.window) {
+        std::ifstream gap(config);
+        gap >> figures.gapMs;
+    }
+    if (!config.empty())
+        std::remove(config.c_str());
+    return figures;
+}
+
+int Compare(const Options& options) {
+    const std::vector<Relay> relays = ChooseRelays(options.only);
     std::printf("relay_bench: %d runs; %d latency lines after %d of warm-up; loopback 127.0.0.1\n",
-                runs, LATENCY_LINES, WARMUP_LINES);
-    for (int n : sizes) {
+                options.runs, LATENCY_LINES, WARMUP_LINES);
+    for (int n : options.sizes) {
         // Runs interleave the relays, so that a burst of noise on the machine hits them alike.
         std::vector<std::vector<Figures>> all(relays.size() + 1);
-        for (int run = 0; run < runs; ++run) {
-            for (size_t r = 0; r < relays.size(); ++r) {
-                RelayProcess process;
-                std::string config;
-                if (!StartRelay(relays[r], process, config)) {
-                    all[r].push_back(Figures());
-                    continue;
-                }
-                all[r].push_back(Measure(relays[r], "127.0.0.1", process.tcpPort, process.pid, n));
-                process.stop();
-                if (!config.empty())
-                    std::remove(config.c_str());
-            }
+        for (int run = 0; run < options.runs; ++run) {
+            for (size_t r = 0; r < relays.size(); ++r)
+                all[r].push_back(MeasureOnce(relays[r], n));
             Figures floor;
-            const std::vector<double> samples = LoopbackFloor(n, LATENCY_LINES);
-            floor.p50 = Percentile(samples, 0.50);
-            floor.p99 = Percentile(samples, 0.99);
-            floor.max = Percentile(samples, 1.0);
+            floor.samples = LoopbackFloor(n, LATENCY_LINES);
+            floor.p50 = Percentile(floor.samples, 0.50);
+            floor.p99 = Percentile(floor.samples, 0.99);
+            floor.max = Percentile(floor.samples, 1.0);
             all[relays.size()].push_back(floor);
-            std::fprintf(stderr, "relay_bench: %d clients, run %d of %d done\n", n, run + 1, runs);
+            std::fprintf(stderr, "relay_bench: %d clients, run %d of %d done\n", n, run + 1,
+                         options.runs);
         }
         std::vector<std::string> labels;
-        std::vector<Figures> columns;
-        for (size_t r = 0; r < relays.size(); ++r) {
-            labels.push_back(relays[r].label);
-            columns.push_back(MedianOf(all[r]));
-        }
+        for (const Relay& relay : relays)
+            labels.push_back(relay.label);
         labels.push_back("floor");
-        columns.push_back(MedianOf(all[relays.size()]));
-        PrintTable(n, labels, columns, runs);
+        PrintTable(n, labels, all);
+        if (!options.dataDir.empty())
+            WriteData(options.dataDir, n, labels, all);
     }
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--serve")
+        return ServeOurs(static_cast<uint16_t>(std::atoi(argv[2])));
+    Options options;
+    if (!ParseOptions(argc, argv, options))
+        return Usage();
+    std::signal(SIGPIPE, SIG_IGN);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    return options.target.empty() ? Compare(options) : MeasureTarget(options);
 }

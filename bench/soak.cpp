@@ -460,6 +460,183 @@ template <class Condition> bool WaitUntil(Condition&& condition, std::chrono::mi
     return true;
 }
 
+// What a soak found, for the report.
+struct Outcome {
+    bool allIn = false;
+    double chatSeconds = 0;
+    bool slotsSettled = false;
+    uint32_t slotsLeaked = 0;
+    size_t namesLeaked = 0;
+    double stopSeconds = 0;
+    bool allSawDeparture = true;
+    size_t threadsLeft = 0;
+    uint64_t sent = 0, must = 0, lost = 0, corrupted = 0, malformed = 0;
+};
+
+bool StartHost(Run& run) {
+    std::lock_guard<std::mutex> guard(ChatLock);
+    LocalName = "Host";
+    ActiveServer = std::make_unique<ChatServer>(OnServerData, OnServerLost);
+    if (!ActiveServer->start(MAX_CLIENTS, ProgramPort(run.tcpPort))) {
+        std::printf("host did not start: %s\n", ActiveServer->lastError().c_str());
+        return false;
+    }
+    AddUserName(LocalName);
+    return true;
+}
+
+// The steady clients, half the program's own ChatClient and half raw sockets; true once each of
+// them sees all of them.
+bool StartSteady(Run& run, std::vector<std::unique_ptr<ChatClient>>& clients,
+                 std::vector<std::thread>& threads, bool& connected) {
+    connected = true;
+    clients.resize(STEADY);
+    for (int actor = 0; actor < STEADY; ++actor) {
+        if (actor % 2 != 0) {
+            threads.emplace_back(SteadyRaw, std::ref(run), actor);
+            continue;
+        }
+        auto& client = clients[size_t(actor)];
+        client = std::make_unique<ChatClient>(SoakClientData, SoakClientLost);
+        {
+            std::lock_guard<std::mutex> guard(ClientInboxesMutex);
+            ClientInboxes[client.get()] = &run.inboxes[actor];
+        }
+        if (!client->connect("127.0.0.1", ProgramPort(run.tcpPort))) {
+            std::printf("steady client %d could not connect\n", actor);
+            connected = false;
+            return false;
+        }
+        threads.emplace_back(SteadyClient, std::ref(run), actor, std::ref(*client));
+    }
+    return WaitUntil(
+        [&] {
+            for (int actor = 0; actor < STEADY; ++actor)
+                for (int other = 0; other < STEADY; ++other)
+                    if (!run.inboxes[actor].hasName(ActorName(other, 0)))
+                        return false;
+            return true;
+        },
+        std::chrono::seconds(10));
+}
+
+// The churners, the non-reader and the garbage senders for `seconds`; the time it took.
+double Churn(Run& run, int seconds, uint32_t seed) {
+    const auto started = Clock::now();
+    std::vector<std::thread> churn;
+    for (int actor = STEADY; actor < NON_READER; ++actor)
+        churn.emplace_back(Churner, std::ref(run), actor, seed * 1000 + uint32_t(actor));
+    churn.emplace_back(NonReader, std::ref(run));
+    for (int actor = GARBAGE_FIRST; actor < ACTORS; ++actor)
+        churn.emplace_back(GarbageSender, std::ref(run), seed * 1000 + uint32_t(actor));
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    run.churning = false;
+    for (auto& thread : churn)
+        thread.join();
+    run.chatting = false;
+    return std::chrono::duration<double>(Clock::now() - started).count();
+}
+
+// Every line that must arrive reaches every steady client; then what the churn left behind.
+void Settle(Run& run, Outcome& outcome) {
+    auto outstanding = [&] {
+        std::lock_guard<std::mutex> guard(TheLedger.mutex);
+        for (int receiver = 0; receiver < STEADY; ++receiver)
+            for (const auto& [key, must] : TheLedger.mustArrive)
+                if (run.inboxes[receiver].last(key) < must)
+                    return true;
+        return false;
+    };
+    // The steady senders record their totals as they stop.
+    WaitUntil([&] { return run.steadyDone == STEADY; }, std::chrono::seconds(5));
+    WaitUntil([&] { return !outstanding(); }, std::chrono::seconds(10));
+    ChatServer& server = *ActiveServer;
+    outcome.slotsSettled =
+        WaitUntil([&] { return server.occupiedSlots() <= STEADY; }, std::chrono::seconds(5));
+    outcome.slotsLeaked =
+        server.occupiedSlots() - std::min<uint32_t>(server.occupiedSlots(), STEADY);
+    // Names of clients that have gone: UserTable entries of free slots.
+    std::lock_guard<std::mutex> guard(ChatLock);
+    for (const std::string& name : UserTable)
+        outcome.namesLeaked += !name.empty();
+    outcome.namesLeaked -= std::min<size_t>(outcome.namesLeaked, STEADY);
+}
+
+// The host leaves as the Host command does: its departure to everybody, then the stop.
+void StopHost(Run& run, std::vector<std::thread>& steady, Outcome& outcome) {
+    const auto stopStarted = Clock::now();
+    EndActiveServer();
+    outcome.stopSeconds = std::chrono::duration<double>(Clock::now() - stopStarted).count();
+    for (auto& thread : steady)
+        thread.join();
+    for (int actor = 0; actor < STEADY; ++actor) {
+        Inbox& inbox = run.inboxes[actor];
+        WaitUntil(
+            [&] {
+                std::lock_guard<std::mutex> guard(inbox.mutex);
+                return inbox.hostGone;
+            },
+            std::chrono::seconds(2));
+        std::lock_guard<std::mutex> guard(inbox.mutex);
+        outcome.allSawDeparture &= inbox.hostGone;
+    }
+}
+
+void CountLines(Run& run, Outcome& outcome) {
+    std::lock_guard<std::mutex> guard(TheLedger.mutex);
+    for (const auto& [key, count] : TheLedger.sent)
+        outcome.sent += uint64_t(count);
+    for (const auto& [key, count] : TheLedger.mustArrive)
+        outcome.must += uint64_t(count);
+    for (int receiver = 0; receiver < STEADY; ++receiver) {
+        Inbox& inbox = run.inboxes[receiver];
+        for (const auto& [key, count] : TheLedger.mustArrive)
+            outcome.lost += uint64_t(std::max(0, count - inbox.last(key)));
+        std::lock_guard<std::mutex> inboxGuard(inbox.mutex);
+        outcome.lost += inbox.gaps;
+        outcome.corrupted += inbox.corrupted;
+        outcome.malformed += inbox.malformed;
+    }
+}
+
+// Prints the figures; true when the soak passed.
+bool Report(Run& run, const Outcome& o, uint32_t seed) {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    std::printf("soak: %.1f s of churn, seed %u, 32 clients (%d steady, %d churning, 1 never "
+                "reading, 2 sending garbage)\n",
+                o.chatSeconds, seed, STEADY, CHURNERS);
+    std::printf("  churn sessions:            %llu\n", (unsigned long long)run.sessions.load());
+    std::printf("  garbage bytes sent:        %llu\n", (unsigned long long)run.garbageBytes.load());
+    std::printf("  non-reader dropped:        %llu times\n",
+                (unsigned long long)run.nonReaderDrops.load());
+    std::printf("  lines sent (well-behaved): %llu, of which must arrive: %llu\n",
+                (unsigned long long)o.sent, (unsigned long long)o.must);
+    std::printf("  lines delivered per steady client:");
+    for (int receiver = 0; receiver < STEADY; ++receiver) {
+        std::lock_guard<std::mutex> guard(run.inboxes[receiver].mutex);
+        std::printf("%s%llu", receiver % 7 == 0 ? "\n    " : " ",
+                    (unsigned long long)run.inboxes[receiver].delivered);
+    }
+    std::printf("\n  lines lost:                %llu\n", (unsigned long long)o.lost);
+    std::printf("  lines corrupted:           %llu (malformed tokens: %llu)\n",
+                (unsigned long long)o.corrupted, (unsigned long long)o.malformed);
+    std::printf("  slots leaked:              %u (names of departed clients kept: %zu)\n",
+                o.slotsLeaked, o.namesLeaked);
+    std::printf("  host stop:                 %.3f s (%s 2 s); departure seen by all: %s\n",
+                o.stopSeconds, o.stopSeconds < 2.0 ? "within" : "NOT within",
+                o.allSawDeparture ? "yes" : "no");
+    std::printf("  threads left after stop:   %zu\n", o.threadsLeft);
+    std::printf("  peak RSS:                  %.1f MiB\n", double(usage.ru_maxrss) / 1024.0);
+    const bool ok = o.allIn && o.slotsSettled && o.lost == 0 && o.corrupted == 0 &&
+                    o.malformed == 0 && o.slotsLeaked == 0 && o.namesLeaked == 0 &&
+                    o.stopSeconds < 2.0 && o.allSawDeparture && o.threadsLeft == 0 && o.sent > 0;
+    if (!o.allIn)
+        std::printf("  FAILED: the steady clients never all saw each other\n");
+    std::printf("soak: %s\n", ok ? "PASS" : "FAIL");
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -478,168 +655,21 @@ int main(int argc, char** argv) {
     auto run = std::make_unique<Run>();
     const ReservedPort port;
     run->tcpPort = port.tcpPort;
-    {
-        std::lock_guard<std::mutex> guard(ChatLock);
-        LocalName = "Host";
-        ActiveServer = std::make_unique<ChatServer>(OnServerData, OnServerLost);
-        if (!ActiveServer->start(MAX_CLIENTS, ProgramPort(run->tcpPort))) {
-            std::printf("host did not start: %s\n", ActiveServer->lastError().c_str());
-            return 1;
-        }
-        AddUserName(LocalName);
-    }
-    ChatServer& server = *ActiveServer;
-
-    // The steady clients first; the churn starts once each of them sees all of them.
-    std::vector<std::unique_ptr<ChatClient>> steadyClients(STEADY);
+    if (!StartHost(*run))
+        return 1;
+    Outcome outcome;
+    std::vector<std::unique_ptr<ChatClient>> steadyClients;
     std::vector<std::thread> steady;
-    for (int actor = 0; actor < STEADY; ++actor) {
-        if (actor % 2 == 0) {
-            auto& client = steadyClients[size_t(actor)];
-            client = std::make_unique<ChatClient>(SoakClientData, SoakClientLost);
-            {
-                std::lock_guard<std::mutex> guard(ClientInboxesMutex);
-                ClientInboxes[client.get()] = &run->inboxes[actor];
-            }
-            if (!client->connect("127.0.0.1", ProgramPort(run->tcpPort))) {
-                std::printf("steady client %d could not connect\n", actor);
-                return 1;
-            }
-            steady.emplace_back(SteadyClient, std::ref(*run), actor, std::ref(*client));
-        } else {
-            steady.emplace_back(SteadyRaw, std::ref(*run), actor);
-        }
-    }
-    const bool allIn = WaitUntil(
-        [&] {
-            for (int actor = 0; actor < STEADY; ++actor)
-                for (int other = 0; other < STEADY; ++other)
-                    if (!run->inboxes[actor].hasName(ActorName(other, 0)))
-                        return false;
-            return true;
-        },
-        std::chrono::seconds(10));
+    bool connected = false;
+    outcome.allIn = StartSteady(*run, steadyClients, steady, connected);
+    if (!connected)
+        return 1;
     run->everyoneIn = true;
-
-    const auto started = Clock::now();
-    std::vector<std::thread> churn;
-    for (int actor = STEADY; actor < NON_READER; ++actor)
-        churn.emplace_back(Churner, std::ref(*run), actor, seed * 1000 + uint32_t(actor));
-    churn.emplace_back(NonReader, std::ref(*run));
-    for (int actor = GARBAGE_FIRST; actor < ACTORS; ++actor)
-        churn.emplace_back(GarbageSender, std::ref(*run), seed * 1000 + uint32_t(actor));
-    std::this_thread::sleep_for(std::chrono::seconds(seconds));
-    run->churning = false;
-    for (auto& thread : churn)
-        thread.join();
-    run->chatting = false;
-    const double chatSeconds = std::chrono::duration<double>(Clock::now() - started).count();
-
-    // Settle: every line that must arrive reaches every steady client.
-    auto outstanding = [&] {
-        std::lock_guard<std::mutex> guard(TheLedger.mutex);
-        for (int receiver = 0; receiver < STEADY; ++receiver)
-            for (const auto& [key, must] : TheLedger.mustArrive)
-                if (run->inboxes[receiver].last(key) < must)
-                    return true;
-        return false;
-    };
-    // The steady senders record their totals as they stop.
-    WaitUntil([&] { return run->steadyDone == STEADY; }, std::chrono::seconds(5));
-    WaitUntil([&] { return !outstanding(); }, std::chrono::seconds(10));
-    const bool slotsSettled =
-        WaitUntil([&] { return server.occupiedSlots() <= STEADY; }, std::chrono::seconds(5));
-    const uint32_t slotsLeaked =
-        server.occupiedSlots() - std::min<uint32_t>(server.occupiedSlots(), STEADY);
-    // Names of clients that have gone: UserTable entries of free slots.
-    size_t namesLeaked = 0;
-    {
-        std::lock_guard<std::mutex> guard(ChatLock);
-        for (const std::string& name : UserTable)
-            namesLeaked += !name.empty();
-        namesLeaked -= std::min<size_t>(namesLeaked, STEADY);
-    }
-
-    // The host leaves as the Host command does: its departure to everybody, then the stop.
-    std::unique_ptr<ChatServer> stopping;
-    {
-        std::lock_guard<std::mutex> guard(ChatLock);
-        ActiveServer->broadcast(HOST_DEPARTURE);
-        stopping = std::move(ActiveServer);
-    }
-    const auto stopStarted = Clock::now();
-    stopping->stop();
-    const double stopSeconds = std::chrono::duration<double>(Clock::now() - stopStarted).count();
-    stopping.reset();
-    for (auto& thread : steady)
-        thread.join();
-    bool allSawDeparture = true;
-    for (int actor = 0; actor < STEADY; ++actor) {
-        Inbox& inbox = run->inboxes[actor];
-        WaitUntil(
-            [&] {
-                std::lock_guard<std::mutex> guard(inbox.mutex);
-                return inbox.hostGone;
-            },
-            std::chrono::seconds(2));
-        std::lock_guard<std::mutex> guard(inbox.mutex);
-        allSawDeparture &= inbox.hostGone;
-    }
-    for (auto& client : steadyClients)
-        client.reset();
-    const size_t threadsLeft = ThreadCount() - std::min(ThreadCount(), threadsBefore);
-
-    // The figures.
-    uint64_t sent = 0, must = 0, lost = 0, corrupted = 0, malformed = 0;
-    {
-        std::lock_guard<std::mutex> guard(TheLedger.mutex);
-        for (const auto& [key, count] : TheLedger.sent)
-            sent += uint64_t(count);
-        for (const auto& [key, count] : TheLedger.mustArrive)
-            must += uint64_t(count);
-        for (int receiver = 0; receiver < STEADY; ++receiver) {
-            Inbox& inbox = run->inboxes[receiver];
-            for (const auto& [key, count] : TheLedger.mustArrive)
-                lost += uint64_t(std::max(0, count - inbox.last(key)));
-            std::lock_guard<std::mutex> inboxGuard(inbox.mutex);
-            lost += inbox.gaps;
-            corrupted += inbox.corrupted;
-            malformed += inbox.malformed;
-        }
-    }
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    std::printf("soak: %.1f s of churn, seed %u, 32 clients (%d steady, %d churning, 1 never "
-                "reading, 2 sending garbage)\n",
-                chatSeconds, seed, STEADY, CHURNERS);
-    std::printf("  churn sessions:            %llu\n", (unsigned long long)run->sessions.load());
-    std::printf("  garbage bytes sent:        %llu\n",
-                (unsigned long long)run->garbageBytes.load());
-    std::printf("  non-reader dropped:        %llu times\n",
-                (unsigned long long)run->nonReaderDrops.load());
-    std::printf("  lines sent (well-behaved): %llu, of which must arrive: %llu\n",
-                (unsigned long long)sent, (unsigned long long)must);
-    std::printf("  lines delivered per steady client:");
-    for (int receiver = 0; receiver < STEADY; ++receiver) {
-        std::lock_guard<std::mutex> guard(run->inboxes[receiver].mutex);
-        std::printf("%s%llu", receiver % 7 == 0 ? "\n    " : " ",
-                    (unsigned long long)run->inboxes[receiver].delivered);
-    }
-    std::printf("\n  lines lost:                %llu\n", (unsigned long long)lost);
-    std::printf("  lines corrupted:           %llu (malformed tokens: %llu)\n",
-                (unsigned long long)corrupted, (unsigned long long)malformed);
-    std::printf("  slots leaked:              %u (names of departed clients kept: %zu)\n",
-                slotsLeaked, namesLeaked);
-    std::printf("  host stop:                 %.3f s (%s 2 s); departure seen by all: %s\n",
-                stopSeconds, stopSeconds < 2.0 ? "within" : "NOT within",
-                allSawDeparture ? "yes" : "no");
-    std::printf("  threads left after stop:   %zu\n", threadsLeft);
-    std::printf("  peak RSS:                  %.1f MiB\n", double(usage.ru_maxrss) / 1024.0);
-    const bool ok = allIn && slotsSettled && lost == 0 && corrupted == 0 && malformed == 0 &&
-                    slotsLeaked == 0 && namesLeaked == 0 && stopSeconds < 2.0 && allSawDeparture &&
-                    threadsLeft == 0 && sent > 0;
-    if (!allIn)
-        std::printf("  FAILED: the steady clients never all saw each other\n");
-    std::printf("soak: %s\n", ok ? "PASS" : "FAIL");
-    return ok ? 0 : 1;
+    outcome.chatSeconds = Churn(*run, seconds, seed);
+    Settle(*run, outcome);
+    StopHost(*run, steady, outcome);
+    steadyClients.clear();
+    outcome.threadsLeft = ThreadCount() - std::min(ThreadCount(), threadsBefore);
+    CountLines(*run, outcome);
+    return Report(*run, outcome, seed) ? 0 : 1;
 }

@@ -3,6 +3,10 @@
 // waited for until shown (the cost of an append early and late), then hosts a 32-client room that
 // floods at full rate; a 2 ms timer records the event loop's longest gap all along (must stay
 // under 50 ms). Not part of ctest. Run with QT_QPA_PLATFORM=offscreen (the default here).
+//
+//   window_bench --serve PORT [--gap-file PATH]   the window hosting on PORT (the number typed into
+//                                                 the Port field) until SIGTERM, for relay_bench;
+//                                                 the longest event-loop gap goes to PATH
 #include "app/commands.h"
 #include "app/host_commands.h"
 #include "app/qt/main_window.h"
@@ -22,8 +26,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -308,6 +314,28 @@ bool FloodHostingWindow(QPlainTextEdit* log) {
            std::max(floodGap, catchUpGap) < GAP_LIMIT_MS;
 }
 
+std::atomic<bool> Terminated{false};
+
+// The hosting window as one relay of relay_bench: hosts on the port until SIGTERM, with the gap
+// meter running all along, then writes the longest gap and leaves as the window's close does.
+int ServeWindow(const std::string& port, const char* gapFile) {
+    std::signal(SIGTERM, [](int) { Terminated = true; });
+    HostCommand({"host", "", port});
+    if (ChatView.users().size() != 1) {
+        std::fprintf(stderr, "window_bench: the host did not start: %s\n",
+                     ChatView.logText().c_str());
+        return 1;
+    }
+    GapMeter gaps;
+    gaps.start();
+    RunUntil([] { return Terminated.load(); }, 24 * 3600 * 1000);
+    const double longest = gaps.stop();
+    if (gapFile)
+        std::ofstream(gapFile) << longest << "\n";
+    CloseCommand();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -316,6 +344,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     MainWindow window;
     window.show();
+    if (argc >= 3 && std::string(argv[1]) == "--serve")
+        return ServeWindow(argv[2],
+                           argc >= 5 && std::string(argv[3]) == "--gap-file" ? argv[4] : nullptr);
     auto* log = window.findChild<QPlainTextEdit*>(QStringLiteral("IDC_LOG"));
     if (!log) {
         std::fprintf(stderr, "window_bench: no log control\n");

@@ -1,7 +1,28 @@
-// The live client and server of the window.
+// The live client and server of the window, and the one way a host leaves.
 #include "chat/chat_client.h"
 #include "chat/chat_server.h"
 #include "chat/program_state.h"
+#include "chat/protocol.h"
 
 std::unique_ptr<ChatClient> ActiveClient;
 std::unique_ptr<ChatServer> ActiveServer;
+
+bool EndActiveServer() {
+    ChatServer* server;
+    {
+        std::lock_guard<std::mutex> guard(ChatLock);
+        server = ActiveServer.get();
+        if (!server)
+            return false;
+        server->broadcast(HOST_DEPARTURE);
+    }
+    // Only the owning thread destroys the server, so the pointer stays good meanwhile; handlers
+    // that run during the stop still find ActiveServer and may answer through it.
+    server->stop();
+    std::unique_ptr<ChatServer> stopped;
+    {
+        std::lock_guard<std::mutex> guard(ChatLock);
+        stopped = std::move(ActiveServer);
+    }
+    return true;
+}

@@ -27,3 +27,9 @@ extern char SendBuffer[SEND_BUFFER_SIZE]; // where outgoing messages are formatt
 // The live client and server, owned by the window's commands. Guarded by ChatLock.
 extern std::unique_ptr<ChatClient> ActiveClient;
 extern std::unique_ptr<ChatServer> ActiveServer;
+
+// Ends the live server, if any, the one way every host leaves: its departure to every client
+// under ChatLock, the stop outside it (the stop waits for the slot readers, which may be waiting
+// for ChatLock), then its destruction. Called without ChatLock, on the thread that owns the
+// server; true when there was one.
+bool EndActiveServer();

@@ -1,26 +1,41 @@
-// SlotReader and SlotWriter: the worker threads of a ChatServer. Each slot has a reader; one
-// writer drains the outgoing queues of every slot.
+// SlotReader: the worker thread that reads one slot of a ChatServer. It runs from the server's
+// start to its stop and serves each connection the accept loop gives its slot, so that taking a
+// connection costs a wake-up rather than a thread's start and end.
 #pragma once
 
 #include "net/thread.h"
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 
 class ChatServer;
 
 class SlotReader final : public Thread {
 public:
     ChatServer* server = nullptr; // set by start(); not owned
-    uint32_t slotIndex = 0;       // set by the accept loop before every start
+    uint32_t slotIndex = 0;       // set by start(); reader i always serves slot i
 
     ~SlotReader() override;
     void run() override;
-};
 
-class SlotWriter final : public Thread {
-public:
-    ChatServer* server = nullptr;
+    // The accept loop: slot slotIndex holds a new connection; serve it.
+    void assign();
+    // Whether the reader waits for a connection (it has finished with the last one, departure
+    // included).
+    bool idle() const { return !busy; }
+    // Waits until idle(): a slot is free once its connection is closed, while its reader may still
+    // announce the departure; the next connection waits for that, as it would for a join.
+    void waitIdle();
+    // Ends the thread once it is idle, and waits for it.
+    void quit();
 
-    ~SlotWriter() override;
-    void run() override;
+private:
+    // Guards `assigned`, `quitting` and changes of `busy`; a leaf lock, held only to change them.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool assigned = false;
+    bool quitting = false;
+    std::atomic<bool> busy{false};
 };

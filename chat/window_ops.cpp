@@ -4,20 +4,12 @@
 #include "chat/formatting.h"
 #include "chat/protocol.h"
 
-#include <cstdarg>
 #include <string>
 
 ChatViewModel ChatView;
 
-void AppendLog(const char* format, ...) {
-    // Formatted like a message: a line that would pass 1023 bytes loses the end of its last %s
-    // text, between characters, and keeps what the format puts after it.
-    char line[SEND_BUFFER_SIZE];
-    va_list args;
-    va_start(args, format);
-    const int length = FormatIntoV(line, format, args);
-    va_end(args);
-    ChatView.appendLine(std::string(line, static_cast<size_t>(length)));
+void AppendLogLine(std::string_view line) {
+    ChatView.appendLine(std::string(line));
 }
 
 void AppendChatLine(std::string_view name, std::string_view text) {

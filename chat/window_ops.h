@@ -3,15 +3,23 @@
 #pragma once
 
 #include "chat/chat_view_model.h"
+#include "chat/formatting.h"
 
 #include <string_view>
 
 // The view that the window shows.
 extern ChatViewModel ChatView;
 
-// Formats one line (at most 1023 bytes, cut at a character boundary) and adds it to the log.
-// Callers pass fixed formats only; received text goes through AppendChatLine.
-void AppendLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Adds one line to the log as it stands.
+void AppendLogLine(std::string_view line);
+// Formats one line like a message (at most 1023 bytes; an overlong one loses the end of its last
+// text argument, between characters) and adds it to the log. Callers pass fixed formats only;
+// received text goes through AppendChatLine.
+template <class... Args> void AppendLog(const char* format, Args... args) {
+    char line[SEND_BUFFER_SIZE];
+    const int length = FormatInto(line, format, args...);
+    AppendLogLine(std::string_view(line, static_cast<size_t>(length)));
+}
 // Adds "<name>: text" to the log; the text is shown byte for byte, never used as a format.
 void AppendChatLine(std::string_view name, std::string_view text);
 // Empties the user list, the log if clearLog is set, the input line and every UserTable entry.

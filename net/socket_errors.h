@@ -10,5 +10,6 @@ std::string SocketErrorText(int wsaCode);
 // POSIX backend's (net/posix/errno_codes.cpp); Winsock's codes need no mapping.
 int WsaCodeForErrno(int posixErrno);
 
-// The row for an argument out of range, for failures that no platform call reported.
+// Rows for failures that no platform call reported: an argument out of range, no thread.
 inline constexpr int WSA_INVALID_ARGUMENT = 10022;
+inline constexpr int WSA_NOT_ENOUGH_MEMORY = 8;

@@ -15,14 +15,12 @@
 // Ends any live roles and empties the view, the tables and the names.
 inline void ResetChatState() {
     std::unique_ptr<ChatClient> client;
-    std::unique_ptr<ChatServer> server;
     {
         std::lock_guard<std::mutex> guard(ChatLock);
         client = std::move(ActiveClient);
-        server = std::move(ActiveServer);
     }
     client.reset();
-    server.reset();
+    EndActiveServer();
     RunUiTasks();
     std::lock_guard<std::mutex> guard(ChatLock);
     ResetChatView(true);
