@@ -1,9 +1,9 @@
 // The main window on the offscreen platform: its controls, focus order and key handling, driven by
 // simulated keys and clicks, with the commands replaced by recorders; what assistive tools find in
 // it; its icon; the layout at the screen scale ctest runs it with; closing on SIGTERM and SIGINT.
+#include "app/control_table.h"
 #include "app/qt/app_icon.h"
 #include "app/qt/close_on_signal.h"
-#include "app/control_table.h"
 #include "app/qt/dialog_units.h"
 #include "app/qt/fonts.h"
 #include "app/qt/main_window.h"
