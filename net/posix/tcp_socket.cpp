@@ -2,6 +2,7 @@
 #include "net/tcp_socket.h"
 
 #include "net/socket_errors.h"
+#include "net/wire_port.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -20,18 +21,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// The port number goes into the address with its low byte first and is never converted to
-// network order: the wire reads the field big-endian, so the number 5000 is TCP port 34835.
-// Every peer of this program does the same, which is how two Port fields holding the same
-// number meet. Written byte by byte so the result does not depend on the host's byte order.
-in_port_t WirePort(uint16_t port) {
-    const unsigned char bytes[2] = {static_cast<unsigned char>(port & 0xff),
-                                    static_cast<unsigned char>(port >> 8)};
-    in_port_t field;
-    std::memcpy(&field, bytes, sizeof field);
-    return field;
-}
 
 sockaddr_in MakeAddress(in_addr_t host, uint16_t port) {
     sockaddr_in address{};
@@ -119,21 +108,6 @@ TcpSocket::TcpSocket() = default;
 
 TcpSocket::TcpSocket(SocketHandle ownedHandle) : handle(ownedHandle) {}
 
-TcpSocket::~TcpSocket() {
-    // A socket that was never opened or is already closed fails here harmlessly.
-    (void)close();
-}
-
-void TcpSocket::markOpen() {
-    open = true;
-}
-
-void TcpSocket::markClosed() {
-    open = false;
-    address.clear();
-    port = 0;
-}
-
 std::unique_ptr<TcpSocket> TcpSocket::createStream() {
     auto socket = std::make_unique<TcpSocket>(::socket(AF_INET, SOCK_STREAM, 0));
     if (socket->handle == NO_HANDLE)
@@ -147,10 +121,6 @@ bool TcpSocket::failWithoutHandle() {
         lastError = describeLastError();
     }
     return false;
-}
-
-bool TcpSocket::connect(const std::string& newAddress, uint16_t newPort) {
-    return connectWithin(newAddress, newPort, CONNECT_TIMEOUT_MS);
 }
 
 bool TcpSocket::connectWithin(const std::string& newAddress, uint16_t newPort, int timeoutMs) {
@@ -273,10 +243,6 @@ std::string TcpSocket::resolveHost(const std::string& name) {
         result = DottedText(reinterpret_cast<const sockaddr_in*>(answer->ai_addr)->sin_addr);
     ::freeaddrinfo(answer);
     return result;
-}
-
-std::string TcpSocket::emptyLookup(const std::string&) {
-    return {};
 }
 
 std::string TcpSocket::localHostName() {

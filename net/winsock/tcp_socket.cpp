@@ -3,6 +3,7 @@
 
 #include "net/socket_errors.h"
 #include "net/winsock/socket_library.h"
+#include "net/wire_port.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -22,18 +23,6 @@ using Clock = std::chrono::steady_clock;
 // Sends go out in pieces of at most this much after the socket reported room, so that a blocking
 // send never waits for a peer that stopped reading (see trySend).
 constexpr int32_t SEND_PIECE = 4096;
-
-// The port number goes into the address with its low byte first and is never converted to
-// network order: the wire reads the field big-endian, so the number 5000 is TCP port 34835.
-// Every peer of this program does the same, which is how two Port fields holding the same
-// number meet. Written byte by byte so the result does not depend on the host's byte order.
-u_short WirePort(uint16_t port) {
-    const unsigned char bytes[2] = {static_cast<unsigned char>(port & 0xff),
-                                    static_cast<unsigned char>(port >> 8)};
-    u_short field;
-    std::memcpy(&field, bytes, sizeof field);
-    return field;
-}
 
 sockaddr_in MakeAddress(ULONG host, uint16_t port) {
     sockaddr_in address{};
@@ -114,21 +103,6 @@ TcpSocket::TcpSocket(SocketHandle ownedHandle) : TcpSocket() {
     handle = ownedHandle;
 }
 
-TcpSocket::~TcpSocket() {
-    // A socket that was never opened or is already closed fails here harmlessly.
-    (void)close();
-}
-
-void TcpSocket::markOpen() {
-    open = true;
-}
-
-void TcpSocket::markClosed() {
-    open = false;
-    address.clear();
-    port = 0;
-}
-
 std::unique_ptr<TcpSocket> TcpSocket::createStream() {
     // The library must be up before the first socket call, which comes before the TcpSocket.
     if (StartSocketLibrary() != 0) {
@@ -148,10 +122,6 @@ bool TcpSocket::failWithoutHandle() {
         lastError = describeLastError();
     }
     return false;
-}
-
-bool TcpSocket::connect(const std::string& newAddress, uint16_t newPort) {
-    return connectWithin(newAddress, newPort, CONNECT_TIMEOUT_MS);
 }
 
 bool TcpSocket::connectWithin(const std::string& newAddress, uint16_t newPort, int timeoutMs) {
@@ -275,10 +245,6 @@ std::string TcpSocket::resolveHost(const std::string& name) {
         result = DottedText(reinterpret_cast<const sockaddr_in*>(answer->ai_addr)->sin_addr);
     ::freeaddrinfo(answer);
     return result;
-}
-
-std::string TcpSocket::emptyLookup(const std::string&) {
-    return {};
 }
 
 std::string TcpSocket::localHostName() {
