@@ -32,7 +32,10 @@ def main():
             other, record = streams[end]
             if data:
                 record += data
-                other.sendall(data)
+                try:
+                    other.sendall(data)
+                except OSError:
+                    pass  # that end has gone; what was sent toward it is still recorded
             else:
                 open_ends.discard(end)
                 try:
