@@ -41,7 +41,7 @@ void HostCommand(const FieldTexts& fields) {
     ActiveServer = std::make_unique<ChatServer>(OnServerData, OnServerLost);
     if (ActiveServer->start(MAX_CLIENTS, PortNumber)) {
         AppendBanner();
-        AddUserName(LocalName);
+        SetUserName(HOST_ID, LocalName);
     } else {
         AppendLog("<<Error: %s>>", ActiveServer->lastError().c_str());
     }

@@ -1047,7 +1047,7 @@ int ServeOurs(uint16_t programPort) {
             std::fprintf(stderr, "relay_bench: host: %s\n", ActiveServer->lastError().c_str());
             return 1;
         }
-        AddUserName(LocalName);
+        SetUserName(HOST_ID, LocalName);
     }
     int signal = 0;
     ::sigwait(&signals, &signal);

@@ -481,7 +481,7 @@ bool StartHost(Run& run) {
         std::printf("host did not start: %s\n", ActiveServer->lastError().c_str());
         return false;
     }
-    AddUserName(LocalName);
+    SetUserName(HOST_ID, LocalName);
     return true;
 }
 

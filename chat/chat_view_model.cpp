@@ -1,22 +1,12 @@
-// ChatViewModel: the log as a deque of numbered lines under a byte cap, and the user list.
+// ChatViewModel: the log as a deque of numbered lines under a byte cap, and the user list keyed
+// by participant id.
 #include "chat/chat_view_model.h"
 
 #include "chat/formatting.h"
+#include "chat/protocol.h"
 
 #include <algorithm>
 #include <utility>
-
-namespace {
-
-bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    const auto lower = [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [&](char x, char y) { return lower(x) == lower(y); });
-}
-
-} // namespace
 
 void ChatViewModel::appendLine(std::string line) {
     // A line longer than the whole log keeps its first characters; it then fills the log alone.
@@ -35,26 +25,25 @@ void ChatViewModel::appendLine(std::string line) {
     notify();
 }
 
-void ChatViewModel::addUser(std::string name) {
+void ChatViewModel::setUser(int64_t id, std::string name) {
+    if (id != HOST_ID && !IsClientId(id))
+        return;
     {
         std::lock_guard<std::mutex> guard(mutex);
-        userList.push_back(std::move(name));
+        const auto entry = std::find_if(userList.begin(), userList.end(),
+                                        [id](const UserEntry& user) { return user.id == id; });
+        if (entry != userList.end())
+            entry->name = std::move(name);
+        else
+            userList.push_back({id, std::move(name)});
     }
     notify();
 }
 
-void ChatViewModel::removeUser(std::string_view name) {
+void ChatViewModel::removeUser(int64_t id) {
     {
         std::lock_guard<std::mutex> guard(mutex);
-        // The list box search from index 0: the entries after the first, then the first.
-        const size_t count = userList.size();
-        for (size_t step = 1; step <= count; ++step) {
-            const size_t index = step % count;
-            if (EqualIgnoringAsciiCase(userList[index], name)) {
-                userList.erase(userList.begin() + static_cast<std::ptrdiff_t>(index));
-                break;
-            }
-        }
+        std::erase_if(userList, [id](const UserEntry& user) { return user.id == id; });
     }
     notify();
 }
@@ -99,8 +88,12 @@ ChatViewModel::LogUpdate ChatViewModel::logSince(LogCursor& cursor) const {
 }
 
 std::vector<std::string> ChatViewModel::users() const {
+    std::vector<std::string> names;
     std::lock_guard<std::mutex> guard(mutex);
-    return userList;
+    names.reserve(userList.size());
+    for (const UserEntry& user : userList)
+        names.push_back(user.name);
+    return names;
 }
 
 uint64_t ChatViewModel::inputClears() const {

@@ -19,10 +19,11 @@ public:
     // Every change is applied whole, one at a time, in the order each thread makes them. None of
     // them ever waits for the window's thread.
     void appendLine(std::string line); // the line without its final newline
-    void addUser(std::string name);    // becomes the last entry; the list is not sorted
-    // Deletes the first entry equal to name without regard to ASCII letter case, searching from
-    // the second entry to the last and then the first. Nothing happens when none matches.
-    void removeUser(std::string_view name);
+    // The user list holds at most one entry per participant id (HOST_ID, or 0..31), so never more
+    // than the 33 people of a room; other ids are ignored. A name for an id that has an entry
+    // replaces it in place; otherwise it becomes the last entry (the list is not sorted).
+    void setUser(int64_t id, std::string name);
+    void removeUser(int64_t id); // nothing happens when the id has no entry
     // Empties the user list, the log when clearLog is set, and asks the window to empty its input.
     void reset(bool clearLog);
 
@@ -44,9 +45,9 @@ public:
     // The changes since cursor, and moves cursor past them. Costs what changed, not the log size.
     LogUpdate logSince(LogCursor& cursor) const;
 
-    std::vector<std::string> users() const;
-    uint64_t inputClears() const; // how many times the input line was asked to clear
-    std::string logText() const;  // the whole log, each line followed by a newline
+    std::vector<std::string> users() const; // the names, in list order
+    uint64_t inputClears() const;           // how many times the input line was asked to clear
+    std::string logText() const;            // the whole log, each line followed by a newline
     size_t logBytes() const;
 
 private:
@@ -58,7 +59,11 @@ private:
     size_t bytes = 0; // sum of line sizes plus one newline each
     uint64_t generation = 0;
     uint64_t firstSeq = 0; // sequence number of lines.front()
-    std::vector<std::string> userList;
+    struct UserEntry {
+        int64_t id;
+        std::string name;
+    };
+    std::vector<UserEntry> userList;
     uint64_t inputClearCount = 0;
     std::function<void()> observer;
 };

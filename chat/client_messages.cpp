@@ -54,15 +54,16 @@ void OnClientData(char* bytes, int32_t count) {
                 ShowHostDeparture(client);
                 return; // nothing after the host's departure counts
             }
-            RemoveUserName(UserTable[message.id]);
+            RemoveUserName(message.id);
             UserTable[message.id].clear();
             break;
         case MessageKind::Login:
+            // A name for an id that has one replaces it, in the table and in the list.
             if (fromHost)
                 HostName = message.field;
             else
                 UserTable[message.id] = message.field;
-            AddUserName(message.field);
+            SetUserName(message.id, message.field);
             break;
         case MessageKind::Msg:
             AppendChatLine(fromHost ? HostName : UserTable[message.id], message.field);

@@ -6,27 +6,34 @@
 #include "chat/chat_server.h"
 #include "chat/program_state.h"
 #include "chat/protocol.h"
+#include "chat/unique_name.h"
 #include "chat/window_ops.h"
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
 // Under ChatLock: the slot's client has left.
 void Depart(ChatServer& server, int32_t slot) {
-    RemoveUserName(UserTable[slot]);
+    RemoveUserName(slot);
     UserTable[slot].clear();
     FormatInto(SendBuffer, DEPARTURE_FORMAT, slot);
     server.broadcast(SendBuffer);
 }
 
-// Under ChatLock: the slot's client has logged in as name. The newcomer hears the greeting first,
-// then every named participant in id order (itself included); every other named participant
-// hears of the newcomer in the same pass.
-void Arrive(ChatServer& server, int32_t slot, std::string_view name) {
-    UserTable[slot] = name;
-    AddUserName(name);
+// Under ChatLock: the slot's client has logged in asking for the name wanted. It takes that name,
+// numbered when someone else in the room (the host included) already goes by it, in place of any
+// name it had. The newcomer hears the greeting first, then every named participant in id order
+// (itself included); every other named participant hears of the newcomer in the same pass.
+void Arrive(ChatServer& server, int32_t slot, std::string_view wanted) {
+    std::vector<std::string_view> others = {LocalName};
+    for (int32_t id = 0; id < MAX_CLIENTS; ++id)
+        if (id != slot && !UserTable[id].empty())
+            others.push_back(UserTable[id]);
+    UserTable[slot] = UniqueName(wanted, others);
+    SetUserName(slot, UserTable[slot]);
     // An empty host name would leave the greeting without its name token, and the client would
     // take the next roster entry's keyword as the name: send no greeting then.
     if (!LocalName.empty()) {

@@ -3,6 +3,7 @@
 
 #include "chat/formatting.h"
 #include "chat/protocol.h"
+#include "chat/shown_text.h"
 
 #include <string>
 
@@ -13,15 +14,9 @@ void AppendLogLine(std::string_view line) {
 }
 
 void AppendChatLine(std::string_view name, std::string_view text) {
-    // The text is copied, never formatted: a '%' in it is an ordinary character. It is bounded
-    // like a typed line, at 1023 bytes.
-    const std::string_view shown = CutToCharBoundary(text, SEND_BUFFER_SIZE - 1);
-    std::string line;
-    line.reserve(name.size() + shown.size() + 4);
-    line += '<';
-    line += name;
-    line += ">: ";
-    line += shown;
+    // The text is copied, never formatted: a '%' in it is an ordinary character.
+    std::string line = "<" + ShownText(name) + ">: ";
+    line += ShownText(CutToCharBoundary(text, SEND_BUFFER_SIZE - 1));
     ChatView.appendLine(std::move(line));
 }
 
@@ -31,10 +26,10 @@ void ResetChatView(bool clearLog) {
         name.clear();
 }
 
-void AddUserName(std::string_view name) {
-    ChatView.addUser(std::string(name));
+void SetUserName(int64_t id, std::string_view name) {
+    ChatView.setUser(id, ShownText(name));
 }
 
-void RemoveUserName(std::string_view name) {
-    ChatView.removeUser(name);
+void RemoveUserName(int64_t id) {
+    ChatView.removeUser(id);
 }

@@ -4,7 +4,9 @@
 
 #include "chat/chat_view_model.h"
 #include "chat/formatting.h"
+#include "chat/protocol.h"
 
+#include <cstdint>
 #include <string_view>
 
 // The view that the window shows.
@@ -20,11 +22,13 @@ template <class... Args> void AppendLog(const char* format, Args... args) {
     const int length = FormatInto(line, format, args...);
     AppendLogLine(std::string_view(line, static_cast<size_t>(length)));
 }
-// Adds "<name>: text" to the log; the text is shown byte for byte, never used as a format.
+// Adds "<name>: text" to the log, name and text as ShownText shows them: never used as a format,
+// and never more than the one line. The text is bounded like a typed line, at 1023 bytes.
 void AppendChatLine(std::string_view name, std::string_view text);
 // Empties the user list, the log if clearLog is set, the input line and every UserTable entry.
 // Call with ChatLock held (it writes UserTable).
 void ResetChatView(bool clearLog);
-// The user-list operations of the roster rules.
-void AddUserName(std::string_view name);
-void RemoveUserName(std::string_view name);
+// The user list: one entry per participant id (HOST_ID for the host), the name as ShownText shows
+// it. A name for an id that is listed replaces that entry in place; otherwise it is appended.
+void SetUserName(int64_t id, std::string_view name);
+void RemoveUserName(int64_t id);

@@ -24,7 +24,7 @@ private Q_SLOTS:
     void cleanup();
 
     void percentSignsShowAsTyped();
-    void invalidUtf8ShowsReplacementCharacters();
+    void receivedTextShowsOnOneLineWithMarks();
     void scrollsToTheBottomAfterEveryAppend();
     void appendsFromSeveralThreadsLoseNothing();
     void followsTheModelThroughDroppedAndClearedLines();
@@ -65,13 +65,22 @@ void ChatLogTest::percentSignsShowAsTyped() {
     QTRY_COMPARE(log()->toPlainText(), QStringLiteral("<<name>>: %s%n%d %%"));
 }
 
-void ChatLogTest::invalidUtf8ShowsReplacementCharacters() {
+void ChatLogTest::receivedTextShowsOnOneLineWithMarks() {
     AppendChatLine("bad\xFF", "\xC3\x28 \xE2\x82");
+    // Every kind of line break, and a right-to-left override in the name.
+    AppendChatLine("Mal\xE2\x80\xAE", "a\rb\vc\fd\xC2\x85"
+                                      "e\xE2\x80\xA8"
+                                      "f\xE2\x80\xA9g");
     AppendChatLine("ok", "fine");
-    QTRY_COMPARE(log()->document()->blockCount(), 2);
-    const QString text = log()->toPlainText();
-    QVERIFY(text.startsWith(QStringLiteral("<bad\uFFFD>: \uFFFD( \uFFFD")));
-    QVERIFY(text.endsWith(QStringLiteral("\n<ok>: fine")));
+    QTRY_COMPARE(log()->document()->blockCount(), 3);
+    QCOMPARE(
+        log()->toPlainText(),
+        QStringLiteral("<bad\uFFFD>: \uFFFD( \uFFFD\uFFFD\n"
+                       "<Mal\uFFFD>: a\u21B5b\u21B5c\u21B5d\u21B5e\u21B5f\u21B5g\n<ok>: fine"));
+    SetUserName(0, "Mal\r<Ann>");
+    auto* users = window->findChild<QListWidget*>(QStringLiteral("IDC_USERS"));
+    QTRY_COMPARE(users->count(), 1);
+    QCOMPARE(users->item(0)->text(), QStringLiteral("Mal\u21B5<Ann>"));
 }
 
 void ChatLogTest::scrollsToTheBottomAfterEveryAppend() {
@@ -145,10 +154,11 @@ void ChatLogTest::userListAndInputFollowTheModel() {
     auto* users = window->findChild<QListWidget*>(QStringLiteral("IDC_USERS"));
     auto* input = window->findChild<QLineEdit*>(QStringLiteral("IDC_INPUT"));
     std::thread([] {
-        AddUserName("alice");
-        AddUserName("Bob");
-        AddUserName("Zoë");
-        RemoveUserName("BOB");
+        SetUserName(HOST_ID, "alice");
+        SetUserName(0, "Bob");
+        SetUserName(1, "Zo");
+        SetUserName(1, "Zoë"); // a second name for an id replaces its entry
+        RemoveUserName(0);
     }).join();
     QTRY_COMPARE(users->count(), 2);
     QCOMPARE(users->item(0)->text(), QStringLiteral("alice"));

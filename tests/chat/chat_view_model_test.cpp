@@ -1,5 +1,5 @@
-// ChatViewModel: the removal rule, the log cap, the deltas a view reads, and appends from
-// several threads at once.
+// ChatViewModel: the user list by participant id, the log cap, the deltas a view reads, and appends
+// from several threads at once.
 #include "chat/chat_view_model.h"
 
 #include <gtest/gtest.h>
@@ -13,33 +13,46 @@
 
 namespace {
 
-struct RemoveCase {
+// A change of the user list: a name for an id, or (name null) the id's departure.
+struct UserChange {
+    int64_t id;
     const char* name;
-    std::vector<std::string> users;
-    std::string removed;
+};
+
+struct UserListCase {
+    const char* name;
+    std::vector<UserChange> changes;
     std::vector<std::string> expected;
 };
 
-const RemoveCase REMOVE_CASES[] = {
-    {"TwoMatchesFirstFromSecondEntryGoes", {"Ann", "bob", "Bob"}, "BOB", {"Ann", "Bob"}},
-    {"FirstEntryIsMatchedLast", {"Ann", "Bob", "ann"}, "Ann", {"Ann", "Bob"}},
-    {"FirstEntryWhenNoOtherMatches", {"Ann", "Bob"}, "aNN", {"Bob"}},
-    {"NoMatch", {"Ann", "Bob"}, "Bo", {"Ann", "Bob"}},
-    {"EmptyList", {}, "Ann", {}},
-    {"OnlyAsciiLettersFold", {"Ann", "\xC3\x89va"}, "\xC3\xA9va", {"Ann", "\xC3\x89va"}},
+const UserListCase USER_LIST_CASES[] = {
+    {"NamesInTheOrderTheyCame", {{-1, "Ann"}, {5, "Bob"}, {0, "Cid"}}, {"Ann", "Bob", "Cid"}},
+    {"SecondNameReplacesInPlace",
+     {{-1, "Ann"}, {0, "Bob"}, {1, "Cid"}, {0, "Rob"}, {-1, "Zed"}},
+     {"Zed", "Rob", "Cid"}},
+    {"DepartureTakesItsOwnEntry",
+     {{-1, "bob"}, {0, "Bob"}, {1, "BOB"}, {1, nullptr}},
+     {"bob", "Bob"}},
+    {"HostsNamesakeLeavesHostStays", {{-1, "Ann"}, {0, "Ann"}, {0, nullptr}}, {"Ann"}},
+    {"UnlistedIdRemovesNothing", {{-1, "Ann"}, {3, nullptr}}, {"Ann"}},
+    {"ReturningIdGoesLast", {{0, "Bob"}, {1, "Cid"}, {0, nullptr}, {0, "Bob"}}, {"Cid", "Bob"}},
+    {"IdsOutsideTheRoomIgnored", {{-2, "x"}, {32, "y"}, {1LL << 40, "z"}, {31, "Last"}}, {"Last"}},
 };
 
-class RemoveTest : public testing::TestWithParam<RemoveCase> {};
+class UserListTest : public testing::TestWithParam<UserListCase> {};
 
-TEST_P(RemoveTest, Rule) {
+TEST_P(UserListTest, Rule) {
     ChatViewModel model;
-    for (const std::string& user : GetParam().users)
-        model.addUser(user);
-    model.removeUser(GetParam().removed);
+    for (const UserChange& change : GetParam().changes) {
+        if (change.name)
+            model.setUser(change.id, change.name);
+        else
+            model.removeUser(change.id);
+    }
     EXPECT_EQ(model.users(), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Users, RemoveTest, testing::ValuesIn(REMOVE_CASES),
+INSTANTIATE_TEST_SUITE_P(Users, UserListTest, testing::ValuesIn(USER_LIST_CASES),
                          [](const auto& row) { return std::string(row.param.name); });
 
 TEST(ChatViewModelTest, LogCapDropsOldestWholeLines) {

@@ -53,22 +53,40 @@ TEST_F(ClientMessages, ConversationFromTheClientsSide) {
     EXPECT_EQ(UserTable[0], "");
 }
 
-TEST_F(ClientMessages, DeparturesRemoveByNameIgnoringCaseFromTheSecondEntryOn) {
+TEST_F(ClientMessages, DeparturesRemoveTheDepartedsOwnEntry) {
     RawPeer peer = connectClient();
-    // The host is named like two participants; a departure must leave the host's first entry.
+    // The host is named like two participants; only the one who leaves goes from the list.
     peer.send("login\n-1\nbob\nlogin\n0\nBob\nlogin\n1\nBOB\nlogin\n2\nZed\n");
     ASSERT_TRUE(WaitFor([] { return ChatView.users().size() == 4; }));
-    peer.send("logoff\n1\n"); // BOB leaves: the first match from the second entry is "Bob"
+    peer.send("logoff\n1\n");
     ASSERT_TRUE(WaitFor([] { return ChatView.users().size() == 3; }));
-    EXPECT_EQ(ChatView.users(), (Names{"bob", "BOB", "Zed"}));
+    EXPECT_EQ(ChatView.users(), (Names{"bob", "Bob", "Zed"}));
     peer.send("logoff\n7\nlogoff\n2\n"); // an id without a name removes nothing
     ASSERT_TRUE(WaitFor([] { return ChatView.users().size() == 2; }));
-    EXPECT_EQ(ChatView.users(), (Names{"bob", "BOB"}));
-    peer.send("logoff\n0\n"); // Bob leaves: BOB is found before the host's own entry
-    ASSERT_TRUE(WaitFor([] { return ChatView.users().size() == 1; }));
-    EXPECT_EQ(ChatView.users(), (Names{"bob"}));
-    peer.send("logoff\n0\nlogin\n2\nlast\n"); // Bob's entry is gone: nothing to remove
+    EXPECT_EQ(ChatView.users(), (Names{"bob", "Bob"}));
+    peer.send("logoff\n0\nlogoff\n0\nlogin\n2\nlast\n"); // the second finds nothing
     ASSERT_TRUE(WaitFor([] { return ChatView.users() == Names{"bob", "last"}; }));
+}
+
+TEST_F(ClientMessages, RepeatedLoginsReplaceTheNameSoTheListStaysARoom) {
+    RawPeer peer = connectClient();
+    peer.send("login\n-1\nAnn\nlogin\n0\nBob\nlogin\n1\nCid\nlogin\n0\nRob\n");
+    ASSERT_TRUE(WaitFor([] { return ChatView.users() == Names{"Ann", "Rob", "Cid"}; }));
+    peer.send("login\n-1\nZed\nmsg\n-1\nhi\nmsg\n0\nyo\n"); // a second greeting too
+    ASSERT_TRUE(WaitFor([] { return LogText() == "<Zed>: hi\n<Rob>: yo\n"; }));
+    EXPECT_EQ(ChatView.users(), (Names{"Zed", "Rob", "Cid"}));
+    // A hostile host's storm of logins for every id and the host: 33 entries at most.
+    std::string storm;
+    for (int i = 0; i < 20000; ++i)
+        storm += "login\n" + std::to_string(i % 34 - 1) + "\nn" + std::to_string(i) + "\n";
+    ASSERT_TRUE(peer.send(storm + "msg\n31\nend\n"));
+    ASSERT_TRUE(WaitFor([] { return LogText().find("<n19990>: end") != std::string::npos; }));
+    const Names users = ChatView.users();
+    ASSERT_EQ(users.size(), 33u);
+    EXPECT_EQ(users[0], "n19992"); // the host's entry, replaced in place
+    std::lock_guard<std::mutex> guard(ChatLock);
+    EXPECT_EQ(HostName, "n19992");
+    EXPECT_EQ(UserTable[0], "n19993");
 }
 
 TEST_F(ClientMessages, HostDepartureEndsTheClientAndIgnoresWhatFollows) {
@@ -122,10 +140,15 @@ TEST_F(ClientMessages, HostileBytesNeverReachOutsideTheTables) {
     peer.send("login\n99999\nOut\nlogin\n-5\nNeg\nmsg\n32\nx\nlogoff\n-2\nLOGIN\n1\nNo\n");
     peer.send("\nmsg\n3\n" + std::string(3000, 'A') + "\n"); // longer than one read
     peer.send("msg\n-1\n%s%s%s%n%n\n");
-    peer.send("login\n4\nEnd\n");
+    peer.send("login\n4\nEnd\nmsg\n4\nx\r<Ann>: forged\xC2\x85y\n");
     ASSERT_TRUE(WaitFor([] { return ChatView.users().size() == 1; }));
     EXPECT_EQ(ChatView.users(), (Names{"End"}));
     EXPECT_NE(LogText().find("<>: %s%s%s%n%n\n"), std::string::npos);
+    // Line breaks in a received text show as marks: no line starts inside it.
+    ASSERT_TRUE(WaitFor([] {
+        return LogText().find("\n<End>: x\xE2\x86\xB5<Ann>: forged\xE2\x86\xB5y\n") !=
+               std::string::npos;
+    }));
     // A NUL ends what is read of the block.
     peer.send(std::string("login\n3\nNul") + '\0' + "login\n5\nignored\n");
     ASSERT_TRUE(WaitFor([] { return ChatView.users().size() == 2; }));

@@ -1,12 +1,17 @@
 // FormatInto and CutToCharBoundary: an overlong message keeps its ending, loses the end of its
-// last text between characters, and never writes past the buffer.
+// last text between characters, and never writes past the buffer. ShownText: a received text
+// shows on one line. UniqueName: a newcomer never goes by a name already in the room.
 #include "chat/formatting.h"
 #include "chat/protocol.h"
+#include "chat/shown_text.h"
+#include "chat/unique_name.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -112,5 +117,97 @@ TEST_P(CutTest, KeepsWholeCharacters) {
 
 INSTANTIATE_TEST_SUITE_P(Texts, CutTest, testing::ValuesIn(CUT_CASES),
                          [](const auto& row) { return std::string(row.param.name); });
+
+// What a log or list shows of received bytes: ↵ for every kind of line or paragraph break, the
+// replacement character for bidirectional controls, other controls and bytes that are no UTF-8.
+const std::string BREAK = "\xE2\x86\xB5";
+const std::string HIDDEN = "\xEF\xBF\xBD";
+
+struct ShownCase {
+    const char* name;
+    std::string text;
+    std::string expected;
+};
+
+const ShownCase SHOWN_CASES[] = {
+    {"PlainTextUnchanged", "hi 100% <Ann>: \t" + E_ACUTE + EURO + GRINNING,
+     "hi 100% <Ann>: \t" + E_ACUTE + EURO + GRINNING},
+    {"CarriageReturnForgesNoLine", "x\r<Ann>: send your password",
+     "x" + BREAK + "<Ann>: send your password"},
+    {"EveryAsciiBreak",
+     "a\nb\vc\fd\re\x1C"
+     "f\x1Dg\x1Eh",
+     "a" + BREAK + "b" + BREAK + "c" + BREAK + "d" + BREAK + "e" + BREAK + "f" + BREAK + "g" +
+         BREAK + "h"},
+    {"UnicodeBreaks",
+     "a\xC2\x85"
+     "b\xE2\x80\xA8"
+     "c\xE2\x80\xA9"
+     "d",
+     "a" + BREAK + "b" + BREAK + "c" + BREAK + "d"},
+    {"BidiOverridesAndIsolates",
+     "\xE2\x80\xAA\xE2\x80\xAB\xE2\x80\xAC\xE2\x80\xAD\xE2\x80\xAE"
+     "\xE2\x81\xA6\xE2\x81\xA7\xE2\x81\xA8\xE2\x81\xA9nnA",
+     Repeat(HIDDEN, 9) + "nnA"},
+    {"NeighboursOfTheBidiControlsKept", "\xE2\x80\xA7\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA",
+     "\xE2\x80\xA7\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA"},
+    {"OtherControls",
+     "a\x01\x1B\x7F\xC2\x80\xC2\x9F"
+     "b",
+     "a" + Repeat(HIDDEN, 5) + "b"},
+    {"InvalidBytesOneMarkEach", "a\xFF\xC3(\xE2\x82",
+     "a" + HIDDEN + HIDDEN + "(" + HIDDEN + HIDDEN},
+    {"OverlongBreakIsNoBreak", "a\xC0\x8D\xE0\x80\x8A", "a" + Repeat(HIDDEN, 5)},
+    {"SurrogatesAndBeyondU10FFFF", "\xED\xA0\x80\xF4\x90\x80\x80", Repeat(HIDDEN, 7)},
+};
+
+class ShownTest : public testing::TestWithParam<ShownCase> {};
+
+TEST_P(ShownTest, OneLineOfValidUtf8) {
+    EXPECT_EQ(ShownText(GetParam().text), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, ShownTest, testing::ValuesIn(SHOWN_CASES),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+struct UniqueCase {
+    const char* name;
+    std::string wanted;
+    std::vector<std::string> others;
+    std::string expected;
+};
+
+const std::string NAME_99(99, 'n');
+
+const UniqueCase UNIQUE_CASES[] = {
+    {"FreeNameKept", "Bob", {"Ann", "Cid"}, "Bob"},
+    {"TakenInAnyCase", "bOB", {"Ann", "Bob"}, "bOB (2)"},
+    {"NextFreeNumber", "Bob", {"bob", "Bob (2)", "BOB (3)"}, "Bob (4)"},
+    {"LookAlikesThroughMarks", "a\rb", {"a\vb"}, "a\rb (2)"},
+    {"LongNameCut", NAME_99 + "xyz", {}, NAME_99},
+    {"SuffixFitsWithinTheLimit", NAME_99, {NAME_99}, std::string(95, 'n') + " (2)"},
+    {"CutBetweenCharacters",
+     std::string(94, 'n') + EURO,
+     {std::string(94, 'n') + EURO},
+     std::string(94, 'n') + " (2)"},
+};
+
+class UniqueTest : public testing::TestWithParam<UniqueCase> {};
+
+TEST_P(UniqueTest, Rule) {
+    const std::vector<std::string_view> others(GetParam().others.begin(), GetParam().others.end());
+    EXPECT_EQ(UniqueName(GetParam().wanted, others), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, UniqueTest, testing::ValuesIn(UNIQUE_CASES),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST(UniqueNameTest, FullRoomAlwaysLeavesANumberFree) {
+    std::vector<std::string> names = {"Bob"};
+    for (int number = 2; number <= 33; ++number)
+        names.push_back("Bob (" + std::to_string(number) + ")");
+    const std::vector<std::string_view> others(names.begin(), names.end());
+    EXPECT_EQ(UniqueName("BOB", others), "BOB (34)");
+}
 
 } // namespace

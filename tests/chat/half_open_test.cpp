@@ -99,7 +99,7 @@ TEST_P(HalfOpen, HostDropsAVanishedClientAndTellsTheRoom) {
         LocalName = "Ann";
         ActiveServer = std::make_unique<ChatServer>(OnServerData, OnServerLost);
         ASSERT_TRUE(ActiveServer->start(MAX_CLIENTS, HOST_PORT));
-        AddUserName(LocalName);
+        SetUserName(HOST_ID, LocalName);
         bob = RawPeer::connectTo(tcpPort); // over the host's own loopback: stays connected
     }));
     ASSERT_TRUE(bob.send("login\nBob\n"));

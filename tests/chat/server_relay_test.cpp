@@ -64,7 +64,7 @@ TEST_F(ServerRelay, FirstClientHearsOnlyItsOwnReplyAndOthersHearNothing) {
     EXPECT_NE(LogText().find("<>: nameless\n"), std::string::npos);
 }
 
-TEST_F(ServerRelay, SecondLoginFromASlotReannouncesIt) {
+TEST_F(ServerRelay, SecondLoginFromASlotReplacesItsName) {
     RawPeer bob = joinAs("Bob", "login\n0\nBob\n");
     RawPeer cid = joinAs("Cid", "login\n1\nCid\n");
     ASSERT_TRUE(bob.readUntil("login\n1\nCid\n"));
@@ -75,20 +75,75 @@ TEST_F(ServerRelay, SecondLoginFromASlotReannouncesIt) {
     ASSERT_TRUE(bob.readAtLeast(reply.size()));
     EXPECT_EQ(bob.take(), reply);
     ASSERT_TRUE(cid.readUntil("login\n0\nRob\n"));
-    EXPECT_EQ(ChatView.users(), (Names{"Ann", "Bob", "Cid", "Rob"}));
+    EXPECT_EQ(ChatView.users(), (Names{"Ann", "Rob", "Cid"}));
     bob.send("logoff\n");
     ASSERT_TRUE(cid.readUntil("logoff\n0\n"));
-    EXPECT_EQ(ChatView.users(), (Names{"Ann", "Bob", "Cid"}));
+    EXPECT_EQ(ChatView.users(), (Names{"Ann", "Cid"}));
 }
 
-TEST_F(ServerRelay, ClientNamedLikeTheHostLeavesAndTheHostStaysFirst) {
-    RawPeer twin = joinAs("ann", "login\n0\nann\n");
-    EXPECT_EQ(ChatView.users(), (Names{"Ann", "ann"}));
-    twin.send("msg\nbye\nlogoff\n"); // a line and a logoff in one block
-    ASSERT_TRUE(twin.readUntil("msg\n0\nbye\nlogoff\n0\n"));
-    ASSERT_TRUE(WaitFor([] { return ChatView.users().size() == 1; }));
-    EXPECT_EQ(ChatView.users(), (Names{"Ann"}));
-    EXPECT_EQ(LogText(), "<ann>: bye\n");
+TEST_F(ServerRelay, RenameStormKeepsOneEntryPerParticipant) {
+    RawPeer cid = joinAs("Cid", "login\n0\nCid\n");
+    RawPeer storm = joinAs("S", "login\n1\nS\n");
+    // 5,000 logins of 300-byte names, which the host keeps to 99 bytes. Both clients read all the
+    // while, so that neither is dropped for falling behind.
+    const std::string lastName = "4999" + std::string(95, 'n');
+    bool cidSawTheLast = false;
+    std::thread watcher(
+        [&] { cidSawTheLast = cid.readUntil("login\n1\n" + lastName + "\n", 30000); });
+    std::atomic<bool> storming{true};
+    std::thread reader([&] {
+        while (storming)
+            storm.drain(20);
+    });
+    std::string batch;
+    for (int i = 0; i < 5000; ++i) {
+        batch += "login\n" + std::to_string(i) + std::string(300, 'n') + "\n";
+        if (i % 50 == 49) {
+            EXPECT_TRUE(storm.send(batch));
+            batch.clear();
+        }
+    }
+    watcher.join();
+    storming = false;
+    reader.join();
+    EXPECT_TRUE(cidSawTheLast);
+    SettleHandlers();
+    EXPECT_EQ(ChatView.users(), (Names{"Ann", "Cid", lastName}));
+}
+
+TEST_F(ServerRelay, NamesTakenInAnyCaseAreNumbered) {
+    RawPeer bob = joinAs("Bob", "login\n0\nBob\n");
+    RawPeer twin = joinAs("BOB", "login\n1\nBOB (2)\n");
+    EXPECT_EQ(twin.take(), "login\n-1\nAnn\nlogin\n0\nBob\nlogin\n1\nBOB (2)\n");
+    ASSERT_TRUE(bob.readUntil("login\n1\nBOB (2)\n"));
+    RawPeer third = joinAs("bob", "login\n2\nbob (3)\n");
+    ASSERT_TRUE(bob.readUntil("login\n2\nbob (3)\n"));
+    bob.take();
+    bob.send("login\nBob\n"); // its own name is no clash
+    const std::string reply =
+        "login\n-1\nAnn\nlogin\n0\nBob\nlogin\n1\nBOB (2)\nlogin\n2\nbob (3)\n";
+    ASSERT_TRUE(bob.readAtLeast(reply.size()));
+    EXPECT_EQ(bob.take(), reply);
+    twin.send("msg\nhi\n");
+    ASSERT_TRUE(bob.readUntil("msg\n1\nhi\n"));
+    EXPECT_EQ(LogText(), "<BOB (2)>: hi\n");
+    EXPECT_EQ(ChatView.users(), (Names{"Ann", "Bob", "BOB (2)", "bob (3)"}));
+    // A name of the Name field's 99 bytes keeps its number within them.
+    const std::string longName(99, 'L');
+    RawPeer first = joinAs(longName, "login\n3\n" + longName + "\n");
+    joinAs(longName, "login\n4\n" + std::string(95, 'L') + " (2)\n");
+}
+
+TEST_F(ServerRelay, ForgingCharactersAreRelayedAsSentAndShownAsMarks) {
+    RawPeer bob = joinAs("Bob", "login\n0\nBob\n");
+    // A name with a right-to-left override, a text with a carriage return and a line separator.
+    RawPeer mal = joinAs("Mal\xE2\x80\xAE", "login\n1\nMal\xE2\x80\xAE\n");
+    const std::string text = "hi\r<Ann>: FORGED\xE2\x80\xA8<Bob>: me too";
+    mal.send("msg\n" + text + "\n");
+    ASSERT_TRUE(bob.readUntil("msg\n1\n" + text + "\n"));
+    EXPECT_EQ(LogText(),
+              "<Mal\xEF\xBF\xBD>: hi\xE2\x86\xB5<Ann>: FORGED\xE2\x86\xB5<Bob>: me too\n");
+    EXPECT_EQ(ChatView.users(), (Names{"Ann", "Bob", "Mal\xEF\xBF\xBD"}));
 }
 
 TEST_F(ServerRelay, HostileBytesNeverCorruptTheRoom) {

@@ -20,6 +20,17 @@ TEST(WindowOpsTest, ChatTextIsNeverAFormat) {
     EXPECT_EQ(LastLine(), "<<name>>: %s%n%d 100%");
 }
 
+TEST(WindowOpsTest, ReceivedNamesAndTextsShowOnOneLine) {
+    // A name that turns the frame around and a text that starts a line of its own.
+    AppendChatLine("Mal\xE2\x80\xAE", "hi\r<Ann>: FORGED\xE2\x80\xA8x");
+    EXPECT_EQ(LastLine(), "<Mal\xEF\xBF\xBD>: hi\xE2\x86\xB5<Ann>: FORGED\xE2\x86\xB5x");
+    SetUserName(7, "Mal\r<Ann>");
+    EXPECT_EQ(ChatView.users().back(), "Mal\xE2\x86\xB5<Ann>");
+    // The text is cut to 1023 bytes before it is shown, between characters.
+    AppendChatLine("a", std::string(1022, 'x') + "\r\r");
+    EXPECT_EQ(LastLine(), "<a>: " + std::string(1022, 'x') + "\xE2\x86\xB5");
+}
+
 TEST(WindowOpsTest, LogLineIsCutAndKeepsItsEnding) {
     AppendLog("<<Connected to: %s on port %d>>", "10.0.0.1", 5000);
     EXPECT_EQ(LastLine(), "<<Connected to: 10.0.0.1 on port 5000>>");
@@ -34,8 +45,8 @@ TEST(WindowOpsTest, ResetEmptiesListInputAndNamesButNotHostName) {
     HostName = "Ann";
     UserTable[0] = "Bob";
     UserTable[31] = "Cid";
-    AddUserName("Ann");
-    AddUserName("Bob");
+    SetUserName(HOST_ID, "Ann");
+    SetUserName(0, "Bob");
     AppendLog("kept");
     const uint64_t clears = ChatView.inputClears();
 

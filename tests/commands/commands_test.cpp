@@ -89,6 +89,18 @@ TEST_F(Commands, EmptyNameAndEmptyLinesPutNoEmptyFieldOnTheWire) {
     EXPECT_EQ(peer.take(), "msg\nfirst\n");
 }
 
+TEST_F(Commands, HostsOwnLineGoesOutAsTypedAndShowsOnOneLine) {
+    RawPeer cid = hostWithGuest("Cid");
+    EnterCommand("a\rb\xE2\x80\xAE"
+                 "c");
+    ASSERT_TRUE(cid.readUntil("msg\n-1\na\rb\xE2\x80\xAE"
+                              "c\n"));
+    EXPECT_NE(LogText().find("<Ann>: a\xE2\x86\xB5"
+                             "b\xEF\xBF\xBD"
+                             "c\n"),
+              std::string::npos);
+}
+
 TEST_F(Commands, OverlongLinesAreCutOnceAndShownAlikeEverywhere) {
     RawPeer bob = hostWithGuest("Bob");
 

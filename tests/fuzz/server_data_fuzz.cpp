@@ -5,17 +5,20 @@
 // OnServerData as the slot readers would; afterwards each client's stream is read up to an end
 // mark and must be well formed: every token in keyword position is a keyword, every message has
 // all its fields, every id is -1..31. A malformed stream would make the room's clients misread
-// every message after it.
+// every message after it. The host's view must stay sound (ViewIsSound), and no two people in
+// the room may go by names that look alike.
 #include "chat/chat_server.h"
 #include "chat/program_state.h"
 #include "chat/protocol.h"
 #include "chat/server_relay.h"
 #include "chat/window_ops.h"
+#include "tests/fuzz/view_oracle.h"
 #include "tests/support/loopback.h"
 #include "tests/support/wait.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
@@ -99,6 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
         std::lock_guard<std::mutex> guard(ChatLock);
         ResetChatView(true);
+        SetUserName(HOST_ID, LocalName); // as the Host command lists the host
     }
     FuzzedDataProvider input(data, size);
     while (input.remaining_bytes() > 0) {
@@ -107,6 +111,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                                  : input.ConsumeIntegralInRange(-2, 33);
         std::string block = input.ConsumeRandomLengthString(1023);
         OnServerData(slot, block.data(), static_cast<int32_t>(block.size()));
+    }
+    Check(ViewIsSound());
+    {
+        // Names as the list shows them, ASCII letters folded: all different.
+        std::vector<std::string> looks = ChatView.users();
+        for (std::string& look : looks)
+            for (char& c : look)
+                c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        std::sort(looks.begin(), looks.end());
+        Check(std::adjacent_find(looks.begin(), looks.end()) == looks.end());
     }
     bool dropped = false;
     for (int i = 0; i < CLIENTS; ++i) {

@@ -56,7 +56,7 @@ protected:
         LocalName = "Ann";
         ActiveServer = std::make_unique<ChatServer>(OnServerData, OnServerLost);
         ASSERT_TRUE(ActiveServer->start(MAX_CLIENTS, port.programPort()));
-        AddUserName(LocalName);
+        SetUserName(HOST_ID, LocalName);
     }
     void TearDown() override { ResetChatState(); }
 

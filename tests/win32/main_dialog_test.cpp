@@ -334,13 +334,22 @@ TEST_F(MainDialog, AboutBoxClosesWithOkOrCloseBoxNotEsc) {
     EXPECT_TRUE(recorder.taken().empty());
 }
 
-TEST_F(MainDialog, LogShowsLinesVerbatimFromManyThreads) {
+TEST_F(MainDialog, LogShowsEveryLineAsOneLineFromManyThreads) {
     openRecorded();
     const std::string name = "<n%sme>";
     const std::string text = "100% %s %n %d%% \xc3\xbc\xe2\x82\xac {\\rtf1 x}";
     AppendChatLine(name, text);
-    const std::string expected = "<" + name + ">: " + text + "\n";
+    // Line breaks and a right-to-left override show as marks, in the log and in the list.
+    AppendChatLine("Mal\xE2\x80\xAE", "hi\r<Ann>: FORGED\xE2\x80\xA9x\v");
+    SetUserName(0, "Mal\r\xE2\x80\xAE");
+    const std::string expected =
+        "<" + name + ">: " + text + "\n" +
+        "<Mal\xEF\xBF\xBD>: hi\xE2\x86\xB5<Ann>: FORGED\xE2\x86\xB5x\xE2\x86\xB5\n";
     ASSERT_TRUE(WaitFor([&] { return logText() == expected; })) << logText();
+    ASSERT_TRUE(WaitFor([&] { return ::SendMessageW(item(IDC_USERS), LB_GETCOUNT, 0, 0) == 1; }));
+    wchar_t entry[64] = {};
+    ::SendMessageW(item(IDC_USERS), LB_GETTEXT, 0, reinterpret_cast<LPARAM>(entry));
+    EXPECT_EQ(Utf8FromWide(entry), "Mal\xE2\x86\xB5\xEF\xBF\xBD");
 
     // Four threads appending at once lose nothing, and each thread's lines stay in order.
     constexpr int THREADS = 4, LINES = 300;
@@ -433,9 +442,9 @@ TEST_F(MainDialog, Screenshot) {
     AppendLog("     1) %s", "office-pc");
     AppendLog("     2) %s", "192.168.1.20");
     AppendLog("----------------------------------------");
-    AddUserName("Ann");
-    AddUserName("Bob");
-    AddUserName("Chlo\xc3\xa9");
+    SetUserName(HOST_ID, "Ann");
+    SetUserName(0, "Bob");
+    SetUserName(1, "Chlo\xc3\xa9");
     AppendChatLine("Bob", "Morning! Lunch at 12?");
     AppendChatLine("Ann", "Sure, the usual place.");
     AppendChatLine("Chlo\xc3\xa9", "Count me in \xe2\x80\x93 sch\xc3\xb6ne Gr\xc3\xbc\xc3\x9f"
