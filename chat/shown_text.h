@@ -6,7 +6,8 @@
 
 // Shown in place of a line or paragraph break: CR, LF, VT, FF, the information separators that
 // bidirectional layout takes as paragraph ends (U+001C..U+001E), NEL, U+2028 and U+2029.
-inline constexpr char BREAK_MARK[] = "\xE2\x86\xB5"; // U+21B5, the "return" arrow
+// U+00B6, the pilcrow: a paragraph mark that every font has, the window's Arial included.
+inline constexpr char BREAK_MARK[] = "\xC2\xB6";
 // Shown in place of bytes that are no UTF-8, of other control characters (TAB excepted), of the
 // bidirectional embeddings, overrides and isolates (U+202A..U+202E, U+2066..U+2069) and of the
 // interlinear annotation marks (U+FFF9..U+FFFB), which a view would act on instead of showing.

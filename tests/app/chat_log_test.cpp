@@ -76,11 +76,11 @@ void ChatLogTest::receivedTextShowsOnOneLineWithMarks() {
     QCOMPARE(
         log()->toPlainText(),
         QStringLiteral("<bad\uFFFD>: \uFFFD( \uFFFD\uFFFD\n"
-                       "<Mal\uFFFD>: a\u21B5b\u21B5c\u21B5d\u21B5e\u21B5f\u21B5g\n<ok>: fine"));
+                       "<Mal\uFFFD>: a\u00B6b\u00B6c\u00B6d\u00B6e\u00B6f\u00B6g\n<ok>: fine"));
     SetUserName(0, "Mal\r<Ann>");
     auto* users = window->findChild<QListWidget*>(QStringLiteral("IDC_USERS"));
     QTRY_COMPARE(users->count(), 1);
-    QCOMPARE(users->item(0)->text(), QStringLiteral("Mal\u21B5<Ann>"));
+    QCOMPARE(users->item(0)->text(), QStringLiteral("Mal\u00B6<Ann>"));
 }
 
 void ChatLogTest::scrollsToTheBottomAfterEveryAppend() {

@@ -118,9 +118,9 @@ TEST_P(CutTest, KeepsWholeCharacters) {
 INSTANTIATE_TEST_SUITE_P(Texts, CutTest, testing::ValuesIn(CUT_CASES),
                          [](const auto& row) { return std::string(row.param.name); });
 
-// What a log or list shows of received bytes: ↵ for every kind of line or paragraph break, the
+// What a log or list shows of received bytes: ¶ for every kind of line or paragraph break, the
 // replacement character for bidirectional controls, other controls and bytes that are no UTF-8.
-const std::string BREAK = "\xE2\x86\xB5";
+const std::string BREAK = "\xC2\xB6";
 const std::string HIDDEN = "\xEF\xBF\xBD";
 
 struct ShownCase {

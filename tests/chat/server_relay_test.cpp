@@ -142,7 +142,7 @@ TEST_F(ServerRelay, ForgingCharactersAreRelayedAsSentAndShownAsMarks) {
     mal.send("msg\n" + text + "\n");
     ASSERT_TRUE(bob.readUntil("msg\n1\n" + text + "\n"));
     EXPECT_EQ(LogText(),
-              "<Mal\xEF\xBF\xBD>: hi\xE2\x86\xB5<Ann>: FORGED\xE2\x86\xB5<Bob>: me too\n");
+              "<Mal\xEF\xBF\xBD>: hi\xC2\xB6<Ann>: FORGED\xC2\xB6<Bob>: me too\n");
     EXPECT_EQ(ChatView.users(), (Names{"Ann", "Bob", "Mal\xEF\xBF\xBD"}));
 }
 

@@ -23,12 +23,12 @@ TEST(WindowOpsTest, ChatTextIsNeverAFormat) {
 TEST(WindowOpsTest, ReceivedNamesAndTextsShowOnOneLine) {
     // A name that turns the frame around and a text that starts a line of its own.
     AppendChatLine("Mal\xE2\x80\xAE", "hi\r<Ann>: FORGED\xE2\x80\xA8x");
-    EXPECT_EQ(LastLine(), "<Mal\xEF\xBF\xBD>: hi\xE2\x86\xB5<Ann>: FORGED\xE2\x86\xB5x");
+    EXPECT_EQ(LastLine(), "<Mal\xEF\xBF\xBD>: hi\xC2\xB6<Ann>: FORGED\xC2\xB6x");
     SetUserName(7, "Mal\r<Ann>");
-    EXPECT_EQ(ChatView.users().back(), "Mal\xE2\x86\xB5<Ann>");
+    EXPECT_EQ(ChatView.users().back(), "Mal\xC2\xB6<Ann>");
     // The text is cut to 1023 bytes before it is shown, between characters.
     AppendChatLine("a", std::string(1022, 'x') + "\r\r");
-    EXPECT_EQ(LastLine(), "<a>: " + std::string(1022, 'x') + "\xE2\x86\xB5");
+    EXPECT_EQ(LastLine(), "<a>: " + std::string(1022, 'x') + "\xC2\xB6");
 }
 
 TEST(WindowOpsTest, LogLineIsCutAndKeepsItsEnding) {

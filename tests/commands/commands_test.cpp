@@ -95,7 +95,7 @@ TEST_F(Commands, HostsOwnLineGoesOutAsTypedAndShowsOnOneLine) {
                  "c");
     ASSERT_TRUE(cid.readUntil("msg\n-1\na\rb\xE2\x80\xAE"
                               "c\n"));
-    EXPECT_NE(LogText().find("<Ann>: a\xE2\x86\xB5"
+    EXPECT_NE(LogText().find("<Ann>: a\xC2\xB6"
                              "b\xEF\xBF\xBD"
                              "c\n"),
               std::string::npos);
