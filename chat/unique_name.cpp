@@ -2,6 +2,7 @@
 #include "chat/unique_name.h"
 
 #include "chat/formatting.h"
+#include "chat/program_state.h"
 #include "chat/shown_text.h"
 
 #include <algorithm>
@@ -27,7 +28,7 @@ std::string UniqueName(std::string_view wanted, const std::vector<std::string_vi
     // A room holds at most 33 people, so one of the first 34 candidates is free.
     for (size_t number = 1;; ++number) {
         const std::string suffix = number == 1 ? "" : " (" + std::to_string(number) + ")";
-        std::string candidate(CutToCharBoundary(wanted, MAX_NAME - suffix.size()));
+        std::string candidate(CutToCharBoundary(wanted, FIELD_LIMIT - suffix.size()));
         candidate += suffix;
         if (std::find(taken.begin(), taken.end(), Look(candidate)) == taken.end())
             return candidate;
