@@ -25,7 +25,8 @@ std::string UniqueName(std::string_view wanted, const std::vector<std::string_vi
     taken.reserve(others.size());
     for (std::string_view other : others)
         taken.push_back(Look(other));
-    // A room holds at most 33 people, so one of the first 34 candidates is free.
+    // The candidates all look different, and each name of others looks like one at most: one of
+    // the first others.size() + 1 candidates is free.
     for (size_t number = 1;; ++number) {
         const std::string suffix = number == 1 ? "" : " (" + std::to_string(number) + ")";
         std::string candidate(CutToCharBoundary(wanted, FIELD_LIMIT - suffix.size()));
