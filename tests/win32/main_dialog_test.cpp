@@ -19,8 +19,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -418,64 +416,4 @@ TEST_F(MainDialog, ClosesWithLiveServerAndClient) {
     std::lock_guard<std::mutex> guard(ChatLock);
     EXPECT_EQ(ActiveClient, nullptr);
     EXPECT_EQ(ActiveServer, nullptr);
-}
-
-// Not a test: with PARLOX_SCREENSHOT set to a file name, shows a room and saves the window as a
-// 24-bit BMP there (scripts/screenshot-windows.sh makes docs/window-windows.png from it).
-TEST_F(MainDialog, Screenshot) {
-    const char* path = std::getenv("PARLOX_SCREENSHOT");
-    if (path == nullptr)
-        GTEST_SKIP() << "PARLOX_SCREENSHOT not set";
-    openRecorded();
-    ::SetWindowTextW(item(IDC_NAME), L"Ann");
-    AppendLog("----- Hosting on port: %d -----", 5000);
-    AppendLog("IP List:");
-    AppendLog("     1) %s", "office-pc");
-    AppendLog("     2) %s", "192.168.1.20");
-    AppendLog("----------------------------------------");
-    AddUserName("Ann");
-    AddUserName("Bob");
-    AddUserName("Chlo\xc3\xa9");
-    AppendChatLine("Bob", "Morning! Lunch at 12?");
-    AppendChatLine("Ann", "Sure, the usual place.");
-    AppendChatLine("Chlo\xc3\xa9", "Count me in \xe2\x80\x93 sch\xc3\xb6ne Gr\xc3\xbc\xc3\x9f"
-                                   "e from upstairs");
-    ::SetWindowTextW(item(IDC_INPUT), L"See you there");
-    ASSERT_TRUE(WaitFor([&] { return logText().find("upstairs") != std::string::npos; }));
-    ::RedrawWindow(dialog, nullptr, nullptr,
-                   RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    ::Sleep(500); // let the X server draw what the window painted
-
-    RECT frame{};
-    ::GetWindowRect(dialog, &frame);
-    const int width = frame.right - frame.left;
-    const int height = frame.bottom - frame.top;
-    HDC screen = ::GetDC(nullptr);
-    HDC memory = ::CreateCompatibleDC(screen);
-    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
-    ::SelectObject(memory, bitmap);
-    ::BitBlt(memory, 0, 0, width, height, screen, frame.left, frame.top, SRCCOPY);
-    BITMAPINFOHEADER header{};
-    header.biSize = sizeof header;
-    header.biWidth = width;
-    header.biHeight = height;
-    header.biPlanes = 1;
-    header.biBitCount = 24;
-    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-    std::vector<char> pixels(stride * static_cast<DWORD>(height));
-    ::GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(),
-                reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS);
-    BITMAPFILEHEADER file{};
-    file.bfType = 0x4d42;
-    file.bfOffBits = sizeof file + sizeof header;
-    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
-    FILE* out = std::fopen(path, "wb");
-    ASSERT_NE(out, nullptr) << path;
-    std::fwrite(&file, sizeof file, 1, out);
-    std::fwrite(&header, sizeof header, 1, out);
-    std::fwrite(pixels.data(), 1, pixels.size(), out);
-    std::fclose(out);
-    ::DeleteObject(bitmap);
-    ::DeleteDC(memory);
-    ::ReleaseDC(nullptr, screen);
 }
