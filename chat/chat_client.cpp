@@ -15,7 +15,7 @@ ChatClient::ChatClient(ClientDataHandler dataHandler, ClientLostHandler onLost)
 
 ChatClient::~ChatClient() {
     close();
-    stop(true);
+    stop();
 }
 
 ChatClient* ChatClient::current() {
@@ -71,7 +71,7 @@ void ChatClient::close() {
     // Wake the receive loop first and wait for it (unless this is that loop), so that it never
     // receives on a released descriptor.
     socket->wake();
-    stop(true);
+    stop();
     (void)socket->close();
 }
 
@@ -121,6 +121,6 @@ void ChatClient::run() {
             lostHandler(this);
         break;
     }
-    stop(true); // on its own thread: returns at once, the record is released by the owner
+    stop(); // on its own thread: returns at once, the record is released by the owner
     CurrentClient = nullptr;
 }

@@ -15,7 +15,7 @@ ChatServer::ChatServer(ServerDataHandler dataHandler, ServerLostHandler onLost)
 
 ChatServer::~ChatServer() {
     stop();
-    Thread::stop(false);
+    Thread::stop();
 }
 
 bool ChatServer::start(uint32_t maxClients, uint16_t port) {
@@ -263,7 +263,7 @@ void ChatServer::stop() {
         if (!woken)
             listener->wake();
     }
-    Thread::stop(false);
+    Thread::stop();
     endReaders(); // the clients' connections, and the wake-up connection if it got a slot
 
     queues->stop();

@@ -46,7 +46,7 @@ void SlotQueues::stop() {
     if (!running.exchange(false))
         return;
     waker->wake();
-    Thread::stop(false);
+    Thread::stop();
 }
 
 void SlotQueues::clear(uint32_t slot) {

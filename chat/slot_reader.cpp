@@ -26,7 +26,7 @@ void SlotReader::quit() {
         quitting = true;
         changed.notify_all();
     }
-    stop(false);
+    stop();
 }
 
 void SlotReader::run() {

@@ -1,4 +1,5 @@
-// TcpSocket: the one Socket implementation, over POSIX stream sockets.
+// TcpSocket: the one Socket implementation, over the platform's stream sockets. net/tcp_socket.cpp
+// holds what every platform shares; net/posix/ and net/winsock/ the calls that differ.
 #pragma once
 
 #include "net/keep_alive_timings.h"
@@ -26,8 +27,8 @@ public:
     // Gives up after CONNECT_TIMEOUT_MS with the WSAETIMEDOUT text, so that an unreachable
     // address never freezes the caller for the system's two-minute SYN retry.
     bool connect(const std::string& address, uint16_t port) override;
-    // Sets SO_REUSEADDR first, so that a room can be reopened on a port whose old connections
-    // still sit in TIME_WAIT; a port another program listens on still fails.
+    // Claims the port first so that a room can be reopened on a port whose old connections still
+    // sit in TIME_WAIT, while a port another program listens on still fails.
     bool listen(uint16_t port) override;
     bool close() override;
     int32_t send(const char* data, int32_t length) override;

@@ -4,7 +4,7 @@
 #include <system_error>
 
 Thread::~Thread() {
-    stop(false);
+    stop();
 }
 
 bool Thread::start() {
@@ -28,9 +28,7 @@ bool Thread::start() {
     return true;
 }
 
-// A forced stop waits exactly like a plain one: nothing ever ends a thread from outside, since
-// every caller of a forced stop has already made the loop leave its blocking call.
-void Thread::stop(bool /*force*/) {
+void Thread::stop() {
     // Checked before the record itself: a thread stopping itself must not read `handle` while
     // start() on another thread may still be writing it.
     if (onOwnThread())

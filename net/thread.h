@@ -17,9 +17,9 @@ public:
     // Replaces any recorded (ended or ending) thread by a new one running run().
     bool start();
     // Waits for the recorded thread to return from run() and releases the record. Called on the
-    // thread itself it returns at once and keeps the record. A forced stop waits the same way:
-    // nothing ever ends a thread from outside, callers first make the loop leave its blocking call.
-    void stop(bool force);
+    // thread itself it returns at once and keeps the record. Nothing ever ends a thread from
+    // outside, so there is no forced stop: callers first make the loop leave its blocking call.
+    void stop();
 
 protected:
     // True when called on this object's own running thread.

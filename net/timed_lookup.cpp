@@ -4,10 +4,10 @@
 // The platform's lookup cannot be interrupted, so it runs on one worker thread of its own; the
 // caller waits for the answer only as long as it was told to. A lookup that outlives its caller
 // finishes on the worker, and its answer is dropped.
+#include "net/socket_backend.h"
 #include "net/tcp_socket.h"
 #include "net/thread.h"
 
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -31,7 +31,7 @@ public:
         }
         wakeup.notify_all();
         // Waits for a lookup still running: the resolver gives up by itself.
-        stop(false);
+        stop();
     }
 
     // True with the answer (empty when the lookup failed), or false when the time ran out.
@@ -86,7 +86,7 @@ bool TcpSocket::resolveHostWithin(const std::string& name, int timeoutMs, std::s
     dotted.clear();
     if (timeoutMs > 0 && worker.resolve(name, timeoutMs, dotted))
         return true;
-    errno = ETIMEDOUT;
+    SocketBackend::SetLastSocketError(SocketBackend::TIMED_OUT_CODE);
     lastError = describeLastError();
     return false;
 }

@@ -6,17 +6,17 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir="${1:-build-windows}"
 scripts/install_missing.sh wine wine64 xvfb xauth
-cmake --build "$build_dir" -j2 --target dialog_tests >/dev/null
+cmake --build "$build_dir" -j2 --target dialog_screenshot >/dev/null
 bmp="$(mktemp "${TMPDIR:-/tmp}/parlox-window.XXXXXX.bmp")"
 trap 'rm -f "$bmp"' EXIT
 # Everything on one virtual display, for Wine's desktop starts with its first program. Without a
 # window manager there, Wine draws the title bar and frame itself only when told not to leave them
 # to one. Wine reads the Unix path of the picture as one on drive Z:, where the whole file system is.
-PARLOX_SCREENSHOT="$bmp" build_dir="$build_dir" xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+bmp="$bmp" build_dir="$build_dir" xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     for value in Managed Decorated; do
         scripts/wine-run.sh reg add "HKCU\\Software\\Wine\\X11 Driver" /v "$value" /t REG_SZ /d N /f
     done
-    scripts/wine-run.sh "$build_dir/tests/dialog_tests.exe" --gtest_filter=MainDialog.Screenshot
+    scripts/wine-run.sh "$build_dir/tests/dialog_screenshot.exe" "$bmp"
 ' >/dev/null 2>&1
 # The BMP (bottom-up, 24-bit BGR) as a PNG, without an imaging library.
 python3 - "$bmp" docs/window-windows.png <<'PY'

@@ -104,9 +104,11 @@ void Initialise(HWND window) {
                    reinterpret_cast<WPARAM>(Dialog.chatFont), TRUE);
     ::SendMessageW(::GetDlgItem(window, IDC_USERS), WM_SETFONT,
                    reinterpret_cast<WPARAM>(Dialog.chatFont), TRUE);
-    ::SetDlgItemTextW(window, IDC_NAME, L"<name>");
-    ::SetDlgItemTextW(window, IDC_ADDRESS, L"localhost");
-    ::SetDlgItemTextW(window, IDC_PORT, L"5000");
+    // The fields open with the control table's texts; the template leaves them empty.
+    for (const Control& control : MAIN_CONTROLS) {
+        if (control.kind == ControlKind::Edit)
+            ::SetDlgItemTextW(window, control.id, WideFromUtf8(control.text).c_str());
+    }
 
     // Network threads never touch a control: they change ChatView or queue a task, and a posted
     // message brings the change to this thread.

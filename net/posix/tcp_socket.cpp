@@ -1,47 +1,19 @@
-// TcpSocket: blocking TCP over POSIX sockets, with the lookups the window needs.
+// TcpSocket over POSIX sockets: the calls that differ from Winsock (EINTR, MSG_NOSIGNAL, fcntl and
+// poll, the interface list, the keep-alive options).
 #include "net/tcp_socket.h"
 
+#include "net/socket_backend.h"
 #include "net/socket_errors.h"
-#include "net/wire_port.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+
+using namespace SocketBackend;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-sockaddr_in MakeAddress(in_addr_t host, uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = WirePort(port);
-    address.sin_addr.s_addr = host;
-    return address;
-}
-
-std::string DottedText(in_addr address) {
-    char text[INET_ADDRSTRLEN] = {};
-    if (inet_ntop(AF_INET, &address, text, sizeof text) == nullptr)
-        return {};
-    return text;
-}
-
-int MillisecondsLeft(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
 
 // Polls one descriptor until an event or the deadline; a signal does not cut the wait short.
 // Returns poll's result: 1 with an event, 0 when the time ran out, -1 on failure.
@@ -56,9 +28,37 @@ int PollUntil(int handle, short events, Clock::time_point deadline, short* reven
     }
 }
 
-// A blocking connect that gives up at the deadline: non-blocking connect, wait for the outcome,
-// then back to blocking mode for everything that follows.
-bool ConnectWithin(int handle, const sockaddr_in& address, int timeoutMs) {
+// One platform send, retried on EINTR. MSG_NOSIGNAL: a peer that hung up must cost a -1, not the
+// process (SIGPIPE).
+int32_t SendOnce(int handle, const char* data, int32_t length, int flags) {
+    if (length < 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    ssize_t sent;
+    do {
+        sent = ::send(handle, data, static_cast<size_t>(length), MSG_NOSIGNAL | flags);
+    } while (sent < 0 && errno == EINTR);
+    return static_cast<int32_t>(sent);
+}
+
+} // namespace
+
+// POSIX sockets need no start-up.
+bool SocketBackend::StartLibrary() {
+    return true;
+}
+
+void SocketBackend::SetLastSocketError(int code) {
+    errno = code;
+}
+
+int SocketBackend::LastSocketErrorKey() {
+    return WsaCodeForErrno(errno);
+}
+
+// Non-blocking connect, wait for the outcome, then back to blocking mode.
+bool SocketBackend::ConnectWithin(SocketHandle handle, const sockaddr_in& address, int timeoutMs) {
     const int flags = ::fcntl(handle, F_GETFL);
     if (flags < 0 || ::fcntl(handle, F_SETFL, flags | O_NONBLOCK) < 0)
         return false;
@@ -87,113 +87,24 @@ bool ConnectWithin(int handle, const sockaddr_in& address, int timeoutMs) {
     return error == 0;
 }
 
-// One platform send, retried on EINTR. MSG_NOSIGNAL: a peer that hung up must cost a -1, not the
-// process (SIGPIPE).
-int32_t SendOnce(int handle, const char* data, int32_t length, int flags) {
-    if (length < 0) {
-        errno = EINVAL;
-        return -1;
-    }
-    ssize_t sent;
-    do {
-        sent = ::send(handle, data, static_cast<size_t>(length), MSG_NOSIGNAL | flags);
-    } while (sent < 0 && errno == EINTR);
-    return static_cast<int32_t>(sent);
-}
-
-} // namespace
-
-// Library start-up: POSIX sockets need none, so construction cannot fail.
-TcpSocket::TcpSocket() = default;
-
-TcpSocket::TcpSocket(SocketHandle ownedHandle) : handle(ownedHandle) {}
-
-std::unique_ptr<TcpSocket> TcpSocket::createStream() {
-    auto socket = std::make_unique<TcpSocket>(::socket(AF_INET, SOCK_STREAM, 0));
-    if (socket->handle == NO_HANDLE)
-        socket->lastError = describeLastError();
-    return socket;
-}
-
-bool TcpSocket::failWithoutHandle() {
-    if (lastError.empty()) {
-        errno = EBADF;
-        lastError = describeLastError();
-    }
-    return false;
-}
-
-bool TcpSocket::connectWithin(const std::string& newAddress, uint16_t newPort, int timeoutMs) {
-    if (timeoutMs <= 0) {
-        errno = ETIMEDOUT;
-        lastError = describeLastError();
-        return false;
-    }
-    if (handle == NO_HANDLE)
-        return failWithoutHandle();
-    // No validation: a text inet_addr cannot read becomes the all-ones address, and the attempt
-    // fails on its own.
-    const sockaddr_in target = MakeAddress(inet_addr(newAddress.c_str()), newPort);
-    if (!ConnectWithin(handle, target, timeoutMs)) {
-        lastError = describeLastError();
-        return false;
-    }
-    markOpen();
-    address = newAddress;
-    port = newPort;
-    return true;
-}
-
-bool TcpSocket::listen(uint16_t newPort) {
-    if (handle == NO_HANDLE)
-        return failWithoutHandle();
+// SO_REUSEADDR, so that a room can be reopened on a port whose old connections still sit in
+// TIME_WAIT; a port another program listens on still fails.
+bool SocketBackend::ClaimListenPort(SocketHandle handle) {
     const int reuse = 1;
-    if (::setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) < 0) {
-        lastError = describeLastError();
-        return false;
-    }
-    const sockaddr_in local = MakeAddress(htonl(INADDR_ANY), newPort);
-    // A failed bind must not go on to listen: on an unbound socket that would pick a random port.
-    if (::bind(handle, reinterpret_cast<const sockaddr*>(&local), sizeof local) < 0) {
-        lastError = describeLastError();
-        return false;
-    }
-    if (::listen(handle, backlog) < 0) {
-        lastError = describeLastError();
-        return false;
-    }
-    markOpen();
-    port = newPort;
-    return true;
+    return ::setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) == 0;
 }
 
-bool TcpSocket::close() {
-    if (handle == NO_HANDLE) {
-        errno = EBADF;
-        lastError = describeLastError();
-        return false;
-    }
-    // ENOTCONN means no connection is left to shut down: never connected, reset by the peer, or
-    // already in TIME_WAIT after both sides sent their FIN (Linux reports the last two as not
-    // connected); that is no failure. Any other failed shutdown is reported, but the descriptor
-    // is released all the same: callers drop the handle after a failed close, and keeping it
-    // would leak it.
-    bool closed = true;
-    if (::shutdown(handle, SHUT_WR) < 0 && errno != ENOTCONN) {
-        lastError = describeLastError();
-        closed = false;
-    }
-    // Never retried: on Linux the descriptor is gone even when close reports EINTR or EIO, and a
-    // second close could hit a descriptor that another thread has just been given. So the handle
-    // is dropped either way; only open, address and port stay as they were on failure.
-    if (::close(handle) < 0 && closed) {
-        lastError = describeLastError();
-        closed = false;
-    }
-    handle = NO_HANDLE;
-    if (closed)
-        markClosed();
-    return closed;
+// ENOTCONN means no connection is left to shut down: never connected, reset by the peer, or
+// already in TIME_WAIT after both sides sent their FIN (Linux reports the last two as not
+// connected); that is no failure.
+bool SocketBackend::ShutDownSending(SocketHandle handle) {
+    return ::shutdown(handle, SHUT_WR) == 0 || errno == ENOTCONN;
+}
+
+// Never retried: on Linux the descriptor is gone even when close reports EINTR or EIO, and a
+// second close could hit a descriptor that another thread has just been given.
+bool SocketBackend::CloseSocketHandle(SocketHandle handle) {
+    return ::close(handle) == 0;
 }
 
 int32_t TcpSocket::send(const char* data, int32_t length) {
@@ -224,36 +135,6 @@ bool TcpSocket::accept() {
     return true;
 }
 
-std::string TcpSocket::describeLastError() {
-    std::string text = SocketErrorText(WsaCodeForErrno(errno));
-    if (text.empty())
-        errno = 0;
-    return text;
-}
-
-std::string TcpSocket::resolveHost(const std::string& name) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* answer = nullptr;
-    if (::getaddrinfo(name.c_str(), nullptr, &hints, &answer) != 0)
-        return {};
-    std::string result;
-    if (answer != nullptr && answer->ai_addr != nullptr && answer->ai_family == AF_INET)
-        result = DottedText(reinterpret_cast<const sockaddr_in*>(answer->ai_addr)->sin_addr);
-    ::freeaddrinfo(answer);
-    return result;
-}
-
-std::string TcpSocket::localHostName() {
-    char name[255] = {};
-    if (::gethostname(name, sizeof name) < 0)
-        return {};
-    // gethostname need not terminate a name that fills the buffer.
-    name[sizeof name - 1] = '\0';
-    return name;
-}
-
 std::string TcpSocket::localAddressList() {
     // The host-name lookup on Linux usually answers only 127.0.1.1, which tells peers nothing, so
     // the interfaces themselves are listed.
@@ -273,15 +154,6 @@ std::string TcpSocket::localAddressList() {
     }
     ::freeifaddrs(interfaces);
     return result;
-}
-
-std::string TcpSocket::localAddress() {
-    sockaddr_in local{};
-    socklen_t length = sizeof local;
-    if (::getsockname(handle, reinterpret_cast<sockaddr*>(&local), &length) < 0 ||
-        local.sin_family != AF_INET)
-        return {};
-    return DottedText(local.sin_addr);
 }
 
 void TcpSocket::wake() {
@@ -327,11 +199,6 @@ int32_t TcpSocket::sendAll(const char* data, int32_t length, int timeoutMs) {
             return -1;
     }
     return done;
-}
-
-void TcpSocket::setNoDelay() {
-    const int on = 1;
-    ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
 bool TcpSocket::setKeepAlive(const KeepAliveTimings& timings) {

@@ -1,49 +1,25 @@
-// TcpSocket: blocking TCP over Winsock 2, with the lookups the window needs.
+// TcpSocket over Winsock 2: the calls that differ from POSIX (no EINTR or MSG_DONTWAIT, select
+// and WSAPoll, cancelling a blocked call, the adapter list, the keep-alive options).
 #include "net/tcp_socket.h"
 
-#include "net/socket_errors.h"
+#include "net/socket_backend.h"
 #include "net/winsock/socket_library.h"
-#include "net/wire_port.h"
 
-#include <winsock2.h>
-#include <ws2tcpip.h>
-// iphlpapi.h needs the types of winsock2.h first.
+// iphlpapi.h needs the types of winsock2.h (from socket_backend.h) first.
 #include <iphlpapi.h>
 #include <mstcpip.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <vector>
 
-namespace {
+using namespace SocketBackend;
 
-using Clock = std::chrono::steady_clock;
+namespace {
 
 // Sends go out in pieces of at most this much after the socket reported room, so that a blocking
 // send never waits for a peer that stopped reading (see trySend).
 constexpr int32_t SEND_PIECE = 4096;
-
-sockaddr_in MakeAddress(ULONG host, uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = WirePort(port);
-    address.sin_addr.s_addr = host;
-    return address;
-}
-
-std::string DottedText(in_addr address) {
-    char text[INET_ADDRSTRLEN] = {};
-    if (::inet_ntop(AF_INET, &address, text, sizeof text) == nullptr)
-        return {};
-    return text;
-}
-
-int MillisecondsLeft(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
 
 // Waits until the socket can take bytes, or the deadline. 1 when it can, 0 when the time ran
 // out, -1 on failure; a connection that failed counts as able, so that the send meets the error.
@@ -53,10 +29,24 @@ int WaitWritable(SOCKET handle, Clock::time_point deadline) {
     return result < 0 ? -1 : result;
 }
 
-// A blocking connect that gives up at the deadline: non-blocking connect, wait for the outcome,
-// then back to blocking mode for everything that follows. select, not WSAPoll: WSAPoll on older
-// Windows 10 never reports a connect that failed.
-bool ConnectWithin(SOCKET handle, const sockaddr_in& address, int timeoutMs) {
+} // namespace
+
+bool SocketBackend::StartLibrary() {
+    return StartSocketLibrary() == 0;
+}
+
+void SocketBackend::SetLastSocketError(int code) {
+    ::WSASetLastError(code);
+}
+
+// Winsock's codes are the table's own keys.
+int SocketBackend::LastSocketErrorKey() {
+    return ::WSAGetLastError();
+}
+
+// Non-blocking connect, wait for the outcome, then back to blocking mode. select, not WSAPoll:
+// WSAPoll on older Windows 10 never reports a connect that failed.
+bool SocketBackend::ConnectWithin(SocketHandle handle, const sockaddr_in& address, int timeoutMs) {
     u_long mode = 1;
     if (::ioctlsocket(handle, FIONBIO, &mode) != 0)
         return false;
@@ -92,108 +82,23 @@ bool ConnectWithin(SOCKET handle, const sockaddr_in& address, int timeoutMs) {
     return error == 0;
 }
 
-} // namespace
-
-TcpSocket::TcpSocket() {
-    if (StartSocketLibrary() != 0)
-        lastError = describeLastError();
-}
-
-TcpSocket::TcpSocket(SocketHandle ownedHandle) : TcpSocket() {
-    handle = ownedHandle;
-}
-
-std::unique_ptr<TcpSocket> TcpSocket::createStream() {
-    // The library must be up before the first socket call, which comes before the TcpSocket.
-    if (StartSocketLibrary() != 0) {
-        auto socket = std::make_unique<TcpSocket>();
-        socket->lastError = describeLastError();
-        return socket;
-    }
-    auto socket = std::make_unique<TcpSocket>(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-    if (socket->handle == NO_HANDLE)
-        socket->lastError = describeLastError();
-    return socket;
-}
-
-bool TcpSocket::failWithoutHandle() {
-    if (lastError.empty()) {
-        ::WSASetLastError(WSAENOTSOCK);
-        lastError = describeLastError();
-    }
-    return false;
-}
-
-bool TcpSocket::connectWithin(const std::string& newAddress, uint16_t newPort, int timeoutMs) {
-    if (timeoutMs <= 0) {
-        ::WSASetLastError(WSAETIMEDOUT);
-        lastError = describeLastError();
-        return false;
-    }
-    if (handle == NO_HANDLE)
-        return failWithoutHandle();
-    // No validation: a text inet_addr cannot read becomes the all-ones address, and the attempt
-    // fails on its own.
-    const sockaddr_in target = MakeAddress(::inet_addr(newAddress.c_str()), newPort);
-    if (!ConnectWithin(handle, target, timeoutMs)) {
-        lastError = describeLastError();
-        return false;
-    }
-    markOpen();
-    address = newAddress;
-    port = newPort;
-    return true;
-}
-
-bool TcpSocket::listen(uint16_t newPort) {
-    if (handle == NO_HANDLE)
-        return failWithoutHandle();
-    // Exclusive use of the port. SO_REUSEADDR would do harm here: on Windows it lets another
-    // program bind the same port and take the room's incoming connections. A port whose old
-    // connections linger in TIME_WAIT can still be bound again.
+// Exclusive use of the port. SO_REUSEADDR would do harm here: on Windows it lets another program
+// bind the same port and take the room's incoming connections. A port whose old connections
+// linger in TIME_WAIT can still be bound again.
+bool SocketBackend::ClaimListenPort(SocketHandle handle) {
     const BOOL exclusive = TRUE;
-    if (::setsockopt(handle, SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
-                     reinterpret_cast<const char*>(&exclusive), sizeof exclusive) != 0) {
-        lastError = describeLastError();
-        return false;
-    }
-    const sockaddr_in local = MakeAddress(htonl(INADDR_ANY), newPort);
-    // A failed bind must not go on to listen: on an unbound socket that would pick a random port.
-    if (::bind(handle, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        lastError = describeLastError();
-        return false;
-    }
-    if (::listen(handle, backlog) != 0) {
-        lastError = describeLastError();
-        return false;
-    }
-    markOpen();
-    port = newPort;
-    return true;
+    return ::setsockopt(handle, SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                        reinterpret_cast<const char*>(&exclusive), sizeof exclusive) == 0;
 }
 
-bool TcpSocket::close() {
-    if (handle == NO_HANDLE) {
-        ::WSASetLastError(WSAENOTSOCK);
-        lastError = describeLastError();
-        return false;
-    }
-    // WSAENOTCONN means no connection is left to shut down (never connected, a listener, or reset
-    // by the peer); that is no failure. Any other failed shutdown is reported, but the handle is
-    // released all the same: callers drop the handle after a failed close.
-    bool closed = true;
-    if (::shutdown(handle, SD_SEND) != 0 && ::WSAGetLastError() != WSAENOTCONN) {
-        lastError = describeLastError();
-        closed = false;
-    }
-    if (::closesocket(handle) != 0 && closed) {
-        lastError = describeLastError();
-        closed = false;
-    }
-    handle = NO_HANDLE;
-    if (closed)
-        markClosed();
-    return closed;
+// WSAENOTCONN means no connection is left to shut down (never connected, a listener, or reset by
+// the peer); that is no failure.
+bool SocketBackend::ShutDownSending(SocketHandle handle) {
+    return ::shutdown(handle, SD_SEND) == 0 || ::WSAGetLastError() == WSAENOTCONN;
+}
+
+bool SocketBackend::CloseSocketHandle(SocketHandle handle) {
+    return ::closesocket(handle) == 0;
 }
 
 int32_t TcpSocket::send(const char* data, int32_t length) {
@@ -223,36 +128,6 @@ bool TcpSocket::accept() {
     }
     outOfResources = false;
     return true;
-}
-
-// Winsock's codes are the table's own keys.
-std::string TcpSocket::describeLastError() {
-    std::string text = SocketErrorText(::WSAGetLastError());
-    if (text.empty())
-        ::WSASetLastError(0);
-    return text;
-}
-
-std::string TcpSocket::resolveHost(const std::string& name) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* answer = nullptr;
-    if (::getaddrinfo(name.c_str(), nullptr, &hints, &answer) != 0)
-        return {};
-    std::string result;
-    if (answer != nullptr && answer->ai_addr != nullptr && answer->ai_family == AF_INET)
-        result = DottedText(reinterpret_cast<const sockaddr_in*>(answer->ai_addr)->sin_addr);
-    ::freeaddrinfo(answer);
-    return result;
-}
-
-std::string TcpSocket::localHostName() {
-    char name[255] = {};
-    if (::gethostname(name, sizeof name) != 0)
-        return {};
-    name[sizeof name - 1] = '\0';
-    return name;
 }
 
 std::string TcpSocket::localAddressList() {
@@ -289,15 +164,6 @@ std::string TcpSocket::localAddressList() {
         }
     }
     return result;
-}
-
-std::string TcpSocket::localAddress() {
-    sockaddr_in local{};
-    int length = sizeof local;
-    if (::getsockname(handle, reinterpret_cast<sockaddr*>(&local), &length) != 0 ||
-        local.sin_family != AF_INET)
-        return {};
-    return DottedText(local.sin_addr);
 }
 
 void TcpSocket::wake() {
@@ -339,11 +205,6 @@ int32_t TcpSocket::sendAll(const char* data, int32_t length, int timeoutMs) {
         done += sent;
     }
     return done;
-}
-
-void TcpSocket::setNoDelay() {
-    const BOOL on = TRUE;
-    ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
 }
 
 bool TcpSocket::setKeepAlive(const KeepAliveTimings& timings) {

@@ -161,11 +161,12 @@ TEST_F(ClientMessages, HostileBytesNeverReachOutsideTheTables) {
 TEST_F(ClientMessages, ClosingWhileTheHostFloodsIsClean) {
     RawPeer peer = connectClient();
     peer.send("login\n-1\nAnn\nlogin\n0\nBob\n");
-    std::atomic<bool> flooding{true};
+    std::atomic<bool> flooding{true}, sendFailed{false};
     std::thread flood([&] {
         const std::string line = "msg\n0\nflood line\n";
         while (flooding && peer.send(line)) {
         }
+        sendFailed = flooding.load();
     });
     ASSERT_TRUE(WaitFor([] { return ChatView.logBytes() > 1000; }));
     std::unique_ptr<ChatClient> client;
@@ -175,9 +176,19 @@ TEST_F(ClientMessages, ClosingWhileTheHostFloodsIsClean) {
     }
     client->send(CLIENT_LOGOFF);
     client->close();
+    const size_t shownAtClose = ChatView.logBytes();
     client.reset();
+    // The closed connection makes the flood's send fail by itself.
+    const bool floodFailed = WaitFor([&] { return sendFailed.load(); });
     flooding = false;
-    flood.join(); // the closed connection makes the flood's send fail
+    flood.join();
+    EXPECT_TRUE(floodFailed);
+    EXPECT_TRUE(peer.readEnd());
+    // The receive loop ended within close: nothing that was still on the way reached the log, and
+    // a client the window let go of shows no departure of its host.
+    RunUiTasks();
+    EXPECT_EQ(ChatView.logBytes(), shownAtClose);
+    EXPECT_EQ(LogText().find("Server disconnected"), std::string::npos);
 }
 
 TEST(ChatClient, RefusedConnectKeepsTheErrorAndSendsNothing) {

@@ -1,53 +1,9 @@
 // The window's commands without a window: Connect, Host, Enter and close against loopback peers.
-#include "app/commands.h"
-#include "chat/program_state.h"
-#include "chat/protocol.h"
-#include "chat/window_ops.h"
-#include "tests/support/chat_state.h"
-#include "tests/support/loopback.h"
-#include "tests/support/wait.h"
+#include "tests/commands/commands_fixture.h"
 
-#include <gtest/gtest.h>
-
-#include <sys/socket.h>
-
-#include <atomic>
 #include <string>
-#include <thread>
-#include <vector>
 
 namespace {
-
-using Names = std::vector<std::string>;
-
-class Commands : public ::testing::Test {
-protected:
-    void SetUp() override { ResetChatState(); }
-    void TearDown() override {
-        CloseCommand();
-        ResetChatState();
-    }
-    static FieldTexts fields(const std::string& name, const std::string& address, uint16_t port) {
-        return {name, address, std::to_string(port)};
-    }
-    // Hosts as Ann on the test's port and returns a raw client that logged in as guest and has
-    // read its reply.
-    RawPeer hostWithGuest(const std::string& guest) {
-        HostCommand(fields("Ann", "", ProgramPort(tcpPort)));
-        RawPeer peer = RawPeer::connectTo(tcpPort);
-        peer.send("login\n" + guest + "\n");
-        EXPECT_TRUE(peer.readUntil("login\n0\n" + guest + "\n"));
-        peer.take();
-        return peer;
-    }
-    static bool hasClient() {
-        std::lock_guard<std::mutex> guard(ChatLock);
-        return ActiveClient != nullptr;
-    }
-
-    const ReservedPort port;
-    const uint16_t tcpPort = port.tcpPort;
-};
 
 TEST_F(Commands, ConnectResolvesLogsInAndSendsLines) {
     RawListener host;
@@ -120,28 +76,6 @@ TEST_F(Commands, OverlongLinesAreCutOnceAndShownAlikeEverywhere) {
     ASSERT_TRUE(bob.readUntil("msg\n0\n" + relayed + "\n"));
     EXPECT_EQ(bob.take(), "msg\n0\n" + relayed + "\n");
     EXPECT_NE(LogText().find("<Bob>: " + relayed + "\n"), std::string::npos);
-}
-
-TEST_F(Commands, HostedRoomKeepsRelayingWhileConnectWaitsOnTheNetwork) {
-    RawPeer bob = hostWithGuest("Bob");
-
-    // A host whose listen queue is full: the connect's handshake is never answered.
-    RawListener stalled;
-    ASSERT_EQ(::listen(stalled.fd, 0), 0);
-    RawPeer filler = RawPeer::connectTo(stalled.tcpPort);
-    ASSERT_TRUE(filler.valid());
-    std::atomic<bool> connectDone{false};
-    std::thread window([&] {
-        ConnectCommand(fields("Bob2", "127.0.0.1", stalled.programPort()));
-        connectDone = true;
-    });
-    ASSERT_TRUE(WaitFor([] { return LogText().empty(); })); // Connect has cleared the view
-    bob.send("msg\nstill here\n");
-    EXPECT_TRUE(bob.readUntil("msg\n0\nstill here\n", 4000));
-    EXPECT_FALSE(connectDone);
-    window.join();
-    // Connect emptied the host's names too, so Bob's line shows without his name.
-    EXPECT_EQ(LogText().rfind("<>: still here\n<<Error: WSAETIMEDOUT\n", 0), 0u) << LogText();
 }
 
 TEST_F(Commands, ConnectAgainLogsOffTheOldConnectionFirst) {

@@ -12,7 +12,7 @@ namespace {
 class Worker : public Thread {
 public:
     explicit Worker(std::function<void(Worker&)> loopBody) : body(std::move(loopBody)) {}
-    ~Worker() override { stop(false); } // the body must not outlive this part of the object
+    ~Worker() override { stop(); } // the body must not outlive this part of the object
     void run() override { body(*this); }
     bool ownThread() const { return onOwnThread(); }
 
@@ -26,13 +26,13 @@ TEST(Thread, StopWaitsUntilRunReturns) {
     std::atomic<bool> started{false}, release{false}, finished{false};
     Worker worker([&](Worker&) {
         started = true;
-        WaitFor([&] { return release.load(); });
-        finished = true;
+        // finished only with the release seen: a loop that timed out waiting must fail the test.
+        finished = WaitFor([&] { return release.load(); });
     });
     ASSERT_TRUE(worker.start());
     ASSERT_TRUE(WaitFor([&] { return started.load(); }));
     std::thread releaser([&] { release = true; });
-    worker.stop(true);
+    worker.stop();
     EXPECT_TRUE(finished);
     releaser.join();
 }
@@ -40,8 +40,8 @@ TEST(Thread, StopWaitsUntilRunReturns) {
 TEST(Thread, StopWhenIdleAndStartAgainAfterRunEnded) {
     std::atomic<int> runs{0};
     Worker worker([&](Worker&) { ++runs; });
-    worker.stop(false);
-    worker.stop(true);
+    worker.stop();
+    worker.stop();
     ASSERT_TRUE(worker.start());
     ASSERT_TRUE(WaitFor([&] { return runs == 1; }));
     ASSERT_TRUE(worker.start());
@@ -52,7 +52,7 @@ TEST(Thread, SelfStopReturnsAtOnceAndKeepsRecord) {
     std::atomic<int> runs{0};
     std::atomic<bool> keptRecord{false}, restartedItself{true};
     Worker worker([&](Worker& self) {
-        self.stop(true);
+        self.stop();
         keptRecord = self.ownThread();
         restartedItself = self.start();
         ++runs;
@@ -61,7 +61,7 @@ TEST(Thread, SelfStopReturnsAtOnceAndKeepsRecord) {
     ASSERT_TRUE(WaitFor([&] { return runs == 1; }));
     EXPECT_TRUE(keptRecord);
     EXPECT_FALSE(restartedItself);
-    worker.stop(false); // joins the ended thread
+    worker.stop(); // joins the ended thread
     ASSERT_TRUE(worker.start());
     EXPECT_TRUE(WaitFor([&] { return runs == 2; }));
 }
@@ -71,7 +71,7 @@ TEST(Thread, SelfStopReturnsAtOnceAndKeepsRecord) {
 TEST(Thread, SelfStopRightAtEntry) {
     std::atomic<int> runs{0};
     Worker worker([&](Worker& self) {
-        self.stop(true);
+        self.stop();
         ++runs;
     });
     for (int i = 1; i <= 100; ++i) {

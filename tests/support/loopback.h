@@ -1,12 +1,7 @@
 // Raw loopback peers for tests: a fake host or fake clients speaking bytes, with bounded reads.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "tests/support/raw_socket.h"
 
 #include <chrono>
 #include <cstdint>
@@ -22,12 +17,13 @@ inline uint16_t ProgramPort(uint16_t tcpPort) {
 // free one (bind to port 0, read the port back), and the socket, bound but never listening, keeps
 // it from other binds and from the local ends of outgoing connections. A connect to it is
 // refused; the program's own listen still takes it, since both sockets set SO_REUSEADDR and this
-// one never listens.
+// one never listens. Where the program's listener is exclusive (Windows), the port is picked the
+// same way but not held (HOLD_RESERVED_PORT).
 class ReservedPort {
 public:
     ReservedPort() : fd(::socket(AF_INET, SOCK_STREAM, 0)) {
         const int one = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -35,8 +31,15 @@ public:
         socklen_t length = sizeof address;
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
         tcpPort = ntohs(address.sin_port);
+        if (!HOLD_RESERVED_PORT) {
+            CloseRaw(fd);
+            fd = NO_RAW;
+        }
     }
-    ~ReservedPort() { ::close(fd); }
+    ~ReservedPort() {
+        if (fd != NO_RAW)
+            CloseRaw(fd);
+    }
     ReservedPort(const ReservedPort&) = delete;
     ReservedPort& operator=(const ReservedPort&) = delete;
 
@@ -46,16 +49,16 @@ public:
     uint16_t tcpPort = 0;
 
 private:
-    int fd;
+    RawHandle fd;
 };
 
 // One end of a loopback connection, read with timeouts.
 class RawPeer {
 public:
-    explicit RawPeer(int handle = -1) : fd(handle) {}
+    explicit RawPeer(RawHandle handle = NO_RAW) : fd(handle) {}
     RawPeer(RawPeer&& other) noexcept : fd(other.fd), ended(other.ended) {
         received = std::move(other.received);
-        other.fd = -1;
+        other.fd = NO_RAW;
     }
     RawPeer& operator=(RawPeer&& other) noexcept {
         std::swap(fd, other.fd);
@@ -66,25 +69,26 @@ public:
     ~RawPeer() { hangUp(); }
 
     // Connects to host (127.0.0.1 unless given, in network byte order) on the TCP port tcpPort.
-    static RawPeer connectTo(uint16_t tcpPort, in_addr_t host = htonl(INADDR_LOOPBACK)) {
-        const int handle = ::socket(AF_INET, SOCK_STREAM, 0);
+    static RawPeer connectTo(uint16_t tcpPort, uint32_t host = htonl(INADDR_LOOPBACK)) {
+        const RawHandle handle = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(tcpPort);
         address.sin_addr.s_addr = host;
         if (::connect(handle, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            ::close(handle);
+            CloseRaw(handle);
             return RawPeer();
         }
         const int one = 1;
-        ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one),
+                     sizeof one);
         return RawPeer(handle);
     }
 
-    bool valid() const { return fd >= 0; }
+    bool valid() const { return fd != NO_RAW; }
     bool send(const std::string& bytes) {
-        return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
-               static_cast<ssize_t>(bytes.size());
+        const auto sent = ::send(fd, bytes.data(), bytes.size(), RAW_SEND_FLAGS);
+        return sent >= 0 && static_cast<size_t>(sent) == bytes.size();
     }
     // Reads until `received` holds at least `count` bytes; false on timeout or end.
     bool readAtLeast(size_t count, int timeoutMs = 5000) {
@@ -130,33 +134,33 @@ public:
         return all;
     }
     void hangUp() {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
+        if (fd != NO_RAW)
+            CloseRaw(fd);
+        fd = NO_RAW;
     }
     // Ends the connection with a reset instead of an orderly close.
     void reset() {
         linger hard{1, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
         hangUp();
     }
-    int handle() const { return fd; }
+    RawHandle handle() const { return fd; }
 
     std::string received;
 
 private:
     bool readSome(std::chrono::steady_clock::time_point deadline) {
-        if (fd < 0 || ended)
+        if (fd == NO_RAW || ended)
             return false;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             return false;
         pollfd watched{fd, POLLIN, 0};
-        if (::poll(&watched, 1, static_cast<int>(left.count())) <= 0)
+        if (PollRaw(&watched, 1, static_cast<int>(left.count())) <= 0)
             return false;
         char chunk[4096];
-        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        const auto n = ::recv(fd, chunk, sizeof chunk, 0);
         if (n <= 0) {
             ended = true;
             return false;
@@ -165,17 +169,17 @@ private:
         return true;
     }
 
-    int fd;
+    RawHandle fd;
     bool ended = false;
 };
 
 // A listening socket for a fake host, on 127.0.0.1 unless given another local address.
 class RawListener {
 public:
-    explicit RawListener(in_addr_t host = htonl(INADDR_LOOPBACK)) {
+    explicit RawListener(uint32_t host = htonl(INADDR_LOOPBACK)) {
         fd = ::socket(AF_INET, SOCK_STREAM, 0);
         const int one = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = host;
@@ -185,7 +189,7 @@ public:
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
         tcpPort = ntohs(address.sin_port);
     }
-    ~RawListener() { ::close(fd); }
+    ~RawListener() { CloseRaw(fd); }
     RawListener(const RawListener&) = delete;
     RawListener& operator=(const RawListener&) = delete;
 
@@ -194,11 +198,11 @@ public:
     // The next connection, or an invalid peer after timeoutMs.
     RawPeer accept(int timeoutMs = 5000) {
         pollfd watched{fd, POLLIN, 0};
-        if (::poll(&watched, 1, timeoutMs) <= 0)
+        if (PollRaw(&watched, 1, timeoutMs) <= 0)
             return RawPeer();
         return RawPeer(::accept(fd, nullptr, nullptr));
     }
 
-    int fd;
+    RawHandle fd;
     uint16_t tcpPort = 0;
 };

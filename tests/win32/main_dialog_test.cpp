@@ -19,8 +19,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -334,22 +332,13 @@ TEST_F(MainDialog, AboutBoxClosesWithOkOrCloseBoxNotEsc) {
     EXPECT_TRUE(recorder.taken().empty());
 }
 
-TEST_F(MainDialog, LogShowsEveryLineAsOneLineFromManyThreads) {
+TEST_F(MainDialog, LogShowsLinesVerbatimFromManyThreads) {
     openRecorded();
     const std::string name = "<n%sme>";
     const std::string text = "100% %s %n %d%% \xc3\xbc\xe2\x82\xac {\\rtf1 x}";
     AppendChatLine(name, text);
-    // Line breaks and a right-to-left override show as marks, in the log and in the list.
-    AppendChatLine("Mal\xE2\x80\xAE", "hi\r<Ann>: FORGED\xE2\x80\xA9x\v");
-    SetUserName(0, "Mal\r\xE2\x80\xAE");
-    const std::string expected =
-        "<" + name + ">: " + text + "\n" +
-        "<Mal\xEF\xBF\xBD>: hi\xC2\xB6<Ann>: FORGED\xC2\xB6x\xC2\xB6\n";
+    const std::string expected = "<" + name + ">: " + text + "\n";
     ASSERT_TRUE(WaitFor([&] { return logText() == expected; })) << logText();
-    ASSERT_TRUE(WaitFor([&] { return ::SendMessageW(item(IDC_USERS), LB_GETCOUNT, 0, 0) == 1; }));
-    wchar_t entry[64] = {};
-    ::SendMessageW(item(IDC_USERS), LB_GETTEXT, 0, reinterpret_cast<LPARAM>(entry));
-    EXPECT_EQ(Utf8FromWide(entry), "Mal\xC2\xB6\xEF\xBF\xBD");
 
     // Four threads appending at once lose nothing, and each thread's lines stay in order.
     constexpr int THREADS = 4, LINES = 300;
@@ -427,64 +416,4 @@ TEST_F(MainDialog, ClosesWithLiveServerAndClient) {
     std::lock_guard<std::mutex> guard(ChatLock);
     EXPECT_EQ(ActiveClient, nullptr);
     EXPECT_EQ(ActiveServer, nullptr);
-}
-
-// Not a test: with PARLOX_SCREENSHOT set to a file name, shows a room and saves the window as a
-// 24-bit BMP there (scripts/screenshot-windows.sh makes docs/window-windows.png from it).
-TEST_F(MainDialog, Screenshot) {
-    const char* path = std::getenv("PARLOX_SCREENSHOT");
-    if (path == nullptr)
-        GTEST_SKIP() << "PARLOX_SCREENSHOT not set";
-    openRecorded();
-    ::SetWindowTextW(item(IDC_NAME), L"Ann");
-    AppendLog("----- Hosting on port: %d -----", 5000);
-    AppendLog("IP List:");
-    AppendLog("     1) %s", "office-pc");
-    AppendLog("     2) %s", "192.168.1.20");
-    AppendLog("----------------------------------------");
-    SetUserName(HOST_ID, "Ann");
-    SetUserName(0, "Bob");
-    SetUserName(1, "Chlo\xc3\xa9");
-    AppendChatLine("Bob", "Morning! Lunch at 12?");
-    AppendChatLine("Ann", "Sure, the usual place.");
-    AppendChatLine("Chlo\xc3\xa9", "Count me in \xe2\x80\x93 sch\xc3\xb6ne Gr\xc3\xbc\xc3\x9f"
-                                   "e from upstairs");
-    ::SetWindowTextW(item(IDC_INPUT), L"See you there");
-    ASSERT_TRUE(WaitFor([&] { return logText().find("upstairs") != std::string::npos; }));
-    ::RedrawWindow(dialog, nullptr, nullptr,
-                   RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    ::Sleep(500); // let the X server draw what the window painted
-
-    RECT frame{};
-    ::GetWindowRect(dialog, &frame);
-    const int width = frame.right - frame.left;
-    const int height = frame.bottom - frame.top;
-    HDC screen = ::GetDC(nullptr);
-    HDC memory = ::CreateCompatibleDC(screen);
-    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
-    ::SelectObject(memory, bitmap);
-    ::BitBlt(memory, 0, 0, width, height, screen, frame.left, frame.top, SRCCOPY);
-    BITMAPINFOHEADER header{};
-    header.biSize = sizeof header;
-    header.biWidth = width;
-    header.biHeight = height;
-    header.biPlanes = 1;
-    header.biBitCount = 24;
-    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-    std::vector<char> pixels(stride * static_cast<DWORD>(height));
-    ::GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(),
-                reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS);
-    BITMAPFILEHEADER file{};
-    file.bfType = 0x4d42;
-    file.bfOffBits = sizeof file + sizeof header;
-    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
-    FILE* out = std::fopen(path, "wb");
-    ASSERT_NE(out, nullptr) << path;
-    std::fwrite(&file, sizeof file, 1, out);
-    std::fwrite(&header, sizeof header, 1, out);
-    std::fwrite(pixels.data(), 1, pixels.size(), out);
-    std::fclose(out);
-    ::DeleteObject(bitmap);
-    ::DeleteDC(memory);
-    ::ReleaseDC(nullptr, screen);
 }
