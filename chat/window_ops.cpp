@@ -22,7 +22,7 @@ void AppendChatLine(std::string_view name, std::string_view text) {
     line += name;
     line += ">: ";
     line += shown;
-    ChatView.appendLine(std::move(line));
+    ChatView.appendLine(std::move(line), name.size());
 }
 
 void ResetChatView(bool clearLog) {
