@@ -44,25 +44,25 @@ std::optional<bool> FlagValue(const std::optional<std::string>& stored) {
 
 Settings LoadSettings(SettingsStore& store) {
     Settings settings;
-    settings.name = FieldValue(store.read(KEY_NAME)).value_or(settings.name);
-    settings.address = FieldValue(store.read(KEY_ADDRESS)).value_or(settings.address);
-    settings.port = PortValue(store.read(KEY_PORT)).value_or(settings.port);
-    const std::optional<std::string> notify = store.read(KEY_NOTIFY);
+    settings.name = FieldValue(store.read(SETTING_NAME)).value_or(settings.name);
+    settings.address = FieldValue(store.read(SETTING_ADDRESS)).value_or(settings.address);
+    settings.port = PortValue(store.read(SETTING_PORT)).value_or(settings.port);
+    const std::optional<std::string> notify = store.read(SETTING_NOTIFY);
     for (size_t i = 0; i < std::size(NOTIFY_WORDS); ++i) {
         if (notify == NOTIFY_WORDS[i])
             settings.notify = static_cast<NotifyMode>(i);
     }
-    settings.showTimes = FlagValue(store.read(KEY_SHOW_TIMES)).value_or(settings.showTimes);
+    settings.showTimes = FlagValue(store.read(SETTING_SHOW_TIMES)).value_or(settings.showTimes);
     settings.keepTranscripts =
-        FlagValue(store.read(KEY_KEEP_TRANSCRIPTS)).value_or(settings.keepTranscripts);
+        FlagValue(store.read(SETTING_KEEP_TRANSCRIPTS)).value_or(settings.keepTranscripts);
     return settings;
 }
 
 void SaveSettings(SettingsStore& store, const Settings& settings) {
-    store.write(KEY_NAME, CutToCharBoundary(settings.name, FIELD_LIMIT));
-    store.write(KEY_ADDRESS, CutToCharBoundary(settings.address, FIELD_LIMIT));
-    store.write(KEY_PORT, CutToCharBoundary(settings.port, FIELD_LIMIT));
-    store.write(KEY_NOTIFY, NOTIFY_WORDS[static_cast<size_t>(settings.notify)]);
-    store.write(KEY_SHOW_TIMES, settings.showTimes ? "true" : "false");
-    store.write(KEY_KEEP_TRANSCRIPTS, settings.keepTranscripts ? "true" : "false");
+    store.write(SETTING_NAME, CutToCharBoundary(settings.name, FIELD_LIMIT));
+    store.write(SETTING_ADDRESS, CutToCharBoundary(settings.address, FIELD_LIMIT));
+    store.write(SETTING_PORT, CutToCharBoundary(settings.port, FIELD_LIMIT));
+    store.write(SETTING_NOTIFY, NOTIFY_WORDS[static_cast<size_t>(settings.notify)]);
+    store.write(SETTING_SHOW_TIMES, settings.showTimes ? "true" : "false");
+    store.write(SETTING_KEEP_TRANSCRIPTS, settings.keepTranscripts ? "true" : "false");
 }

@@ -19,12 +19,12 @@ struct Settings {
 };
 
 // The store's keys.
-inline constexpr const char* KEY_NAME = "name";
-inline constexpr const char* KEY_ADDRESS = "address";
-inline constexpr const char* KEY_PORT = "port";
-inline constexpr const char* KEY_NOTIFY = "notify";
-inline constexpr const char* KEY_SHOW_TIMES = "showTimes";
-inline constexpr const char* KEY_KEEP_TRANSCRIPTS = "keepTranscripts";
+inline constexpr const char* SETTING_NAME = "name";
+inline constexpr const char* SETTING_ADDRESS = "address";
+inline constexpr const char* SETTING_PORT = "port";
+inline constexpr const char* SETTING_NOTIFY = "notify";
+inline constexpr const char* SETTING_SHOW_TIMES = "showTimes";
+inline constexpr const char* SETTING_KEEP_TRANSCRIPTS = "keepTranscripts";
 
 // Each value the store holds and that reads well; the default for every other. A name or address
 // keeps its first FIELD_LIMIT bytes up to any control character; a port is 1 to 5 digits up to
