@@ -33,7 +33,7 @@ public:
     // them ever waits for the window's thread.
     // The line without its final newline; nameSize as in LineInfo. The line arrives now.
     void appendLine(std::string line, size_t nameSize = LineInfo::NOT_CHAT);
-    void addUser(std::string name);    // becomes the last entry; the list is not sorted
+    void addUser(std::string name); // becomes the last entry; the list is not sorted
     // Deletes the first entry equal to name without regard to ASCII letter case, searching from
     // the second entry to the last and then the first. Nothing happens when none matches.
     void removeUser(std::string_view name);
@@ -56,9 +56,9 @@ public:
         uint64_t end = 0;        // one past the last line shown
     };
     struct LogUpdate {
-        bool cleared = false;           // drop everything shown, then add `added`
-        size_t droppedFront = 0;        // lines to drop from the top of what is shown
-        std::vector<std::string> added; // new lines, oldest first, without newlines
+        bool cleared = false;            // drop everything shown, then add `added`
+        size_t droppedFront = 0;         // lines to drop from the top of what is shown
+        std::vector<std::string> added;  // new lines, oldest first, without newlines
         std::vector<LineInfo> addedInfo; // one for each of added
     };
     // The changes since cursor, and moves cursor past them. Costs what changed, not the log size.
@@ -76,7 +76,7 @@ private:
     mutable std::mutex mutex;
     std::deque<std::string> lines;
     std::deque<LineInfo> infos; // one for each of lines
-    size_t bytes = 0; // sum of line sizes plus one newline each
+    size_t bytes = 0;           // sum of line sizes plus one newline each
     uint64_t generation = 0;
     uint64_t firstSeq = 0; // sequence number of lines.front()
     std::vector<std::string> userList;

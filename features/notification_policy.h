@@ -46,7 +46,7 @@ private:
     std::string ownName;
     bool shown = false; // a notification stands for unread lines
     Clock::time_point shownAt{};
-    int lines = 0;   // unread lines the notification shown stands for, held back ones included
+    int lines = 0;    // unread lines the notification shown stands for, held back ones included
     int heldBack = 0; // lines that arrived within COALESCE of shownAt, not shown yet
     std::string lastWriter;
 };

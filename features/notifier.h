@@ -5,9 +5,9 @@
 #include <string>
 
 struct Notification {
-    std::string summary; // "<name> in Parlox", plain text
-    std::string body;    // the line's text, or "N new lines"; plain text
-    int lines = 1;       // how many lines it stands for
+    std::string summary;   // "<name> in Parlox", plain text
+    std::string body;      // the line's text, or "N new lines"; plain text
+    int lines = 1;         // how many lines it stands for
     bool replaces = false; // update the notification shown last instead of adding one
 };
 

@@ -17,8 +17,7 @@ std::optional<std::string> FieldValue(const std::optional<std::string>& stored) 
     const auto control = std::find_if(stored->begin(), stored->end(), [](char c) {
         return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
     });
-    const std::string_view text(stored->data(),
-                                static_cast<size_t>(control - stored->begin()));
+    const std::string_view text(stored->data(), static_cast<size_t>(control - stored->begin()));
     return std::string(CutToCharBoundary(text, FIELD_LIMIT));
 }
 

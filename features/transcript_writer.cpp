@@ -23,8 +23,7 @@ std::string ErrnoText() {
 } // namespace
 
 TranscriptWriter::TranscriptWriter(std::filesystem::path transcriptFolder, ErrorHandler handler)
-    : folder(std::move(transcriptFolder)), onError(std::move(handler)),
-      thread([this] { run(); }) {}
+    : folder(std::move(transcriptFolder)), onError(std::move(handler)), thread([this] { run(); }) {}
 
 TranscriptWriter::~TranscriptWriter() {
     stop();

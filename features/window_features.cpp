@@ -117,8 +117,8 @@ bool WindowFeatures::shownBold(const std::string& line, const ChatViewModel::Lin
 bool WindowFeatures::saveLog(const std::string& path) {
     ChatViewModel::LogCursor everything;
     const ChatViewModel::LogUpdate log = ChatView.logSince(everything);
-    std::string text = TranscriptHeader(room ? &*room : nullptr, "saved",
-                                        std::chrono::system_clock::now());
+    std::string text =
+        TranscriptHeader(room ? &*room : nullptr, "saved", std::chrono::system_clock::now());
     for (size_t i = 0; i < log.added.size(); ++i)
         text += TranscriptLine(log.added[i], log.addedInfo[i].arrived);
 

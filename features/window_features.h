@@ -43,7 +43,9 @@ public:
     void linesArrived(const ChatViewModel::LogUpdate& update, bool windowActive);
     void windowActivated() { policy.windowActivated(); }
     // When tick() is due next, if it is; the front-end runs a timer for it.
-    std::optional<NotificationPolicy::Clock::time_point> nextTick() const { return policy.nextDue(); }
+    std::optional<NotificationPolicy::Clock::time_point> nextTick() const {
+        return policy.nextDue();
+    }
     void tick() { policy.tick(NotificationPolicy::Clock::now()); }
 
     // A log line as the log shows it: with "[HH:MM] " before it when times are shown.

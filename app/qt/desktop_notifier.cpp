@@ -51,8 +51,8 @@ void DesktopNotifier::show(const Notification& notification) {
     QApplication::alert(window);
     if (!bus)
         return;
-    QDBusMessage call = QDBusMessage::createMethodCall(SERVICE, PATH, INTERFACE,
-                                                       QStringLiteral("Notify"));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(SERVICE, PATH, INTERFACE, QStringLiteral("Notify"));
     const QString appId = QString::fromUtf8(APP_ID);
     QVariantMap hints;
     hints.insert(QStringLiteral("desktop-entry"), appId);

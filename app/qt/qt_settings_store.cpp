@@ -20,9 +20,8 @@ std::optional<std::string> QtSettingsStore::read(std::string_view key) {
     if (!value.isValid() || value.typeId() != QMetaType::QString)
         return std::nullopt;
     const QByteArray text = value.toString().toUtf8();
-    return std::string(CutToCharBoundary(std::string_view(text.constData(),
-                                                          static_cast<size_t>(text.size())),
-                                         MAX_VALUE));
+    return std::string(CutToCharBoundary(
+        std::string_view(text.constData(), static_cast<size_t>(text.size())), MAX_VALUE));
 }
 
 void QtSettingsStore::write(std::string_view key, std::string_view value) {

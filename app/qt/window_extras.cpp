@@ -94,9 +94,10 @@ void WindowExtras::addMenus(QMenuBar* bar) {
         const char* text;
         const char* objectName;
         NotifyMode mode;
-    } choices[] = {{"&Every line", "IDM_NOTIFY_EVERY_LINE", NotifyMode::EveryLine},
-                   {"Only lines that &mention my name", "IDM_NOTIFY_MENTIONS", NotifyMode::Mentions},
-                   {"&None", "IDM_NOTIFY_NONE", NotifyMode::None}};
+    } choices[] = {
+        {"&Every line", "IDM_NOTIFY_EVERY_LINE", NotifyMode::EveryLine},
+        {"Only lines that &mention my name", "IDM_NOTIFY_MENTIONS", NotifyMode::Mentions},
+        {"&None", "IDM_NOTIFY_NONE", NotifyMode::None}};
     for (const auto& choice : choices) {
         QAction* action =
             AddChoice(notify, choice.text, choice.objectName, settings.notify == choice.mode);
@@ -145,8 +146,7 @@ void WindowExtras::scheduleTick() {
 }
 
 bool WindowExtras::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == window && event->type() == QEvent::ActivationChange &&
-        window->isActiveWindow())
+    if (watched == window && event->type() == QEvent::ActivationChange && window->isActiveWindow())
         features->windowActivated();
     return QObject::eventFilter(watched, event);
 }

@@ -90,8 +90,8 @@ void DialogExtras::addMenus(HMENU bar) {
     const UINT before = static_cast<UINT>(std::max(0, ::GetMenuItemCount(bar) - 1));
     ::InsertMenuW(bar, before, MF_BYPOSITION | MF_POPUP, reinterpret_cast<UINT_PTR>(logMenu),
                   L"Log");
-    ::InsertMenuW(bar, before + 1, MF_BYPOSITION | MF_POPUP,
-                  reinterpret_cast<UINT_PTR>(notifyMenu), L"Notify");
+    ::InsertMenuW(bar, before + 1, MF_BYPOSITION | MF_POPUP, reinterpret_cast<UINT_PTR>(notifyMenu),
+                  L"Notify");
     checkMenus();
     ::DrawMenuBar(window);
 }
@@ -145,8 +145,8 @@ void DialogExtras::scheduleTick() {
         return;
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
         *due - NotificationPolicy::Clock::now());
-    timerSet = ::SetTimer(window, TICK_TIMER, static_cast<UINT>(std::max<long long>(
-                                                   USER_TIMER_MINIMUM, wait.count())),
+    timerSet = ::SetTimer(window, TICK_TIMER,
+                          static_cast<UINT>(std::max<long long>(USER_TIMER_MINIMUM, wait.count())),
                           nullptr) != 0;
 }
 

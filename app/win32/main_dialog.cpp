@@ -116,9 +116,9 @@ void Initialise(HWND window) {
 
     // Network threads never touch a control: they change ChatView or queue a task, and a posted
     // message brings the change to this thread.
-    Dialog.view = std::make_unique<DialogView>(::GetDlgItem(window, IDC_LOG),
-                                               ::GetDlgItem(window, IDC_USERS), input,
-                                               &Dialog.extras->features());
+    Dialog.view =
+        std::make_unique<DialogView>(::GetDlgItem(window, IDC_LOG), ::GetDlgItem(window, IDC_USERS),
+                                     input, &Dialog.extras->features());
     Dialog.refreshCall = std::make_shared<PostedCall>(window, WM_REFRESH_VIEW);
     ChatView.setObserver([call = Dialog.refreshCall] { call->request(); });
     Dialog.refreshCall->request(); // what ChatView holds already

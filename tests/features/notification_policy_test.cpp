@@ -24,7 +24,10 @@ const MentionCase MENTION_CASES[] = {
     {"StartAndEnd", "Ann", "Ann", true},
     {"InsideAWordIsNoMention", "Annabel and Joanne", "Ann", false},
     {"DigitsAndUnderscoreAreWordCharacters", "Ann2 Ann_x", "Ann", false},
-    {"NonAsciiLetterNextToItIsAWordCharacter", "\xC3\xA9" "Ann", "Ann", false},
+    {"NonAsciiLetterNextToItIsAWordCharacter",
+     "\xC3\xA9"
+     "Ann",
+     "Ann", false},
     {"LaterWholeWordAfterAPartOne", "Annie? no, Ann!", "Ann", true},
     {"NameWithPunctuationAtItsEnds", "hello <name>!", "<name>", true},
     {"NameWithASpace", "ask ann lee", "Ann Lee", true},
@@ -158,8 +161,7 @@ TEST(NotificationTextTest, UntrustedTextIsCutBlankedAndEscaped) {
               std::string(199, 'a') + "\xE2\x80\xA6");
     EXPECT_EQ(NotificationSummary(std::string(100, 'n') + "\n"),
               std::string(SUMMARY_NAME_LIMIT, 'n') + " in Parlox");
-    EXPECT_EQ(EscapeMarkup("<a href=\"x\">&amp;</a>"),
-              "&lt;a href=\"x\"&gt;&amp;amp;&lt;/a&gt;");
+    EXPECT_EQ(EscapeMarkup("<a href=\"x\">&amp;</a>"), "&lt;a href=\"x\"&gt;&amp;amp;&lt;/a&gt;");
 }
 
 } // namespace

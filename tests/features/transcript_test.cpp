@@ -49,9 +49,8 @@ std::vector<std::string> Lines(const std::string& text) {
 
 // "[YYYY-MM-DD HH:MM:SS] " and the rest.
 bool StampedWith(const std::string& line, const std::string& rest) {
-    return line.size() == 22 + rest.size() && line[0] == '[' && line[5] == '-' &&
-           line[11] == ' ' && line[14] == ':' && line.substr(20, 2) == "] " &&
-           line.substr(22) == rest;
+    return line.size() == 22 + rest.size() && line[0] == '[' && line[5] == '-' && line[11] == ' ' &&
+           line[14] == ':' && line.substr(20, 2) == "] " && line.substr(22) == rest;
 }
 
 class TranscriptTest : public testing::Test {
@@ -101,8 +100,7 @@ TEST_F(TranscriptTest, KeptTranscriptOfAShortConversation) {
     const std::vector<std::string> lines =
         Lines(ReadFile(folder / "transcripts" / "10.0.0.7-5000.txt"));
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0].rfind("Parlox transcript, connected to 10.0.0.7 port 5000, started ", 0),
-              0u)
+    EXPECT_EQ(lines[0].rfind("Parlox transcript, connected to 10.0.0.7 port 5000, started ", 0), 0u)
         << lines[0];
     EXPECT_TRUE(StampedWith(lines[1], "<<Connected to: 10.0.0.7 on port 5000>>")) << lines[1];
     EXPECT_TRUE(StampedWith(lines[2], "<Bob>: hi Ann")) << lines[2];
