@@ -54,7 +54,7 @@ private:
     QWidget* window;
     std::function<void()> rerender;
     std::unique_ptr<QtSettingsStore> store;
-    DesktopNotifier* notifier; // a child of this
+    DesktopNotifier* notifier; // a child of the window
     std::unique_ptr<WindowFeatures> features;
     QTimer* tickTimer; // a child of this
 };
