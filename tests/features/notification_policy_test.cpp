@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,10 @@ const MentionCase MENTION_CASES[] = {
     {"EmptyNameIsNeverMentioned", "anything", "", false},
     {"NonAsciiName", "salut \xC3\x89lodie", "\xC3\x89lodie", true},
 };
+
+void PrintTo(const MentionCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class MentionTest : public testing::TestWithParam<MentionCase> {};
 
