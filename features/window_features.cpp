@@ -8,7 +8,9 @@
 #include "features/local_time.h"
 #include "features/transcript_format.h"
 
+#include <cerrno>
 #include <fstream>
+#include <system_error>
 #include <utility>
 
 namespace {
@@ -122,13 +124,17 @@ bool WindowFeatures::saveLog(const std::string& path) {
     for (size_t i = 0; i < log.added.size(); ++i)
         text += TranscriptLine(log.added[i], log.addedInfo[i].arrived);
 
+    errno = 0;
     std::ofstream file(PathFromUtf8(path), std::ios::binary | std::ios::trunc);
     if (file)
         file << text;
     if (file)
         file.close();
     if (!file) {
-        AppendLog("<<Error: Save log: cannot write %s>>", path.c_str());
+        const std::string reason = errno != 0
+                                       ? std::error_code(errno, std::generic_category()).message()
+                                       : std::string("the write failed");
+        AppendLog("<<Error: Save log: cannot write %s: %s>>", path.c_str(), reason.c_str());
         return false;
     }
     return true;

@@ -71,7 +71,8 @@ WindowExtras::WindowExtras(QWidget* target, QMenuBar* bar, QLineEdit* name, QLin
 WindowExtras::~WindowExtras() = default;
 
 void WindowExtras::addMenus(QMenuBar* bar) {
-    QAction* last = bar->actions().isEmpty() ? nullptr : bar->actions().last();
+    // First on the bar, ahead of whatever menus it has (Log, Notify, then the others, About last).
+    QAction* first = bar->actions().isEmpty() ? nullptr : bar->actions().first();
     const Settings& settings = features->settings();
 
     auto* log = new QMenu(QStringLiteral("Log"), bar);
@@ -86,7 +87,7 @@ void WindowExtras::addMenus(QMenuBar* bar) {
     QAction* keep =
         AddChoice(log, "&Keep transcripts", "IDM_KEEP_TRANSCRIPTS", settings.keepTranscripts);
     connect(keep, &QAction::toggled, this, [this](bool on) { features->setKeepTranscripts(on); });
-    bar->insertMenu(last, log);
+    bar->insertMenu(first, log);
 
     auto* notify = new QMenu(QStringLiteral("Notify"), bar);
     auto* group = new QActionGroup(notify);
@@ -105,7 +106,7 @@ void WindowExtras::addMenus(QMenuBar* bar) {
         connect(action, &QAction::triggered, this,
                 [this, mode = choice.mode] { features->setNotifyMode(mode); });
     }
-    bar->insertMenu(last, notify);
+    bar->insertMenu(first, notify);
 }
 
 void WindowExtras::roomStarting(bool hosting, const FieldTexts& fields) {

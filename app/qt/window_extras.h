@@ -22,8 +22,8 @@ class WindowFeatures;
 class WindowExtras : public QObject {
     Q_OBJECT
 public:
-    // Puts the remembered fields into name, address and port, and the Log and Notify menus into
-    // bar before its last menu (About). rerender shows the whole log again, as the choices now
+    // Puts the remembered fields into name, address and port, and the Log and Notify menus at the
+    // front of bar. rerender shows the whole log again, as the choices now
     // say.
     WindowExtras(QWidget* window, QMenuBar* bar, QLineEdit* name, QLineEdit* address,
                  QLineEdit* port, std::function<void()> rerender);

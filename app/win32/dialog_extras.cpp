@@ -87,10 +87,9 @@ void DialogExtras::addMenus(HMENU bar) {
     ::AppendMenuW(notifyMenu, MF_STRING, IDM_NOTIFY_EVERY_LINE, L"&Every line");
     ::AppendMenuW(notifyMenu, MF_STRING, IDM_NOTIFY_MENTIONS, L"Only lines that &mention my name");
     ::AppendMenuW(notifyMenu, MF_STRING, IDM_NOTIFY_NONE, L"&None");
-    const UINT before = static_cast<UINT>(std::max(0, ::GetMenuItemCount(bar) - 1));
-    ::InsertMenuW(bar, before, MF_BYPOSITION | MF_POPUP, reinterpret_cast<UINT_PTR>(logMenu),
-                  L"Log");
-    ::InsertMenuW(bar, before + 1, MF_BYPOSITION | MF_POPUP, reinterpret_cast<UINT_PTR>(notifyMenu),
+    // First on the bar, ahead of whatever menus it has (Log, Notify, then the others, About last).
+    ::InsertMenuW(bar, 0, MF_BYPOSITION | MF_POPUP, reinterpret_cast<UINT_PTR>(logMenu), L"Log");
+    ::InsertMenuW(bar, 1, MF_BYPOSITION | MF_POPUP, reinterpret_cast<UINT_PTR>(notifyMenu),
                   L"Notify");
     checkMenus();
     ::DrawMenuBar(window);

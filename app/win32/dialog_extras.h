@@ -39,7 +39,7 @@ public:
 
     // The remembered fields into the Name, IP and Port fields.
     void showRememberedFields();
-    // The Log and Notify menus, before the bar's last menu (About).
+    // The Log and Notify menus, at the front of the bar.
     void addMenus(HMENU bar);
     // A menu command; false when it is none of these menus'.
     bool command(int id);

@@ -163,6 +163,21 @@ TEST_F(TranscriptTest, FolderThatIsAFile) {
     ExpectStopsWithOneErrorLine(features);
 }
 
+TEST_F(TranscriptTest, ReadOnlyFolder) {
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+    const bool writable = std::ofstream(folder / "probe").is_open();
+    if (writable) {
+        fs::permissions(folder, fs::perms::owner_all);
+        GTEST_SKIP() << "a read-only folder is writable here (root, or no such permission)";
+    }
+    {
+        WindowFeatures features(notifier, store, folder);
+        ExpectStopsWithOneErrorLine(features);
+    }
+    fs::permissions(folder, fs::perms::owner_all);
+    EXPECT_NE(ChatView.logText().find("Permission denied"), std::string::npos);
+}
+
 TEST_F(TranscriptTest, FullDisk) {
     // Writes to /dev/full fail as on a full disk (ENOSPC); the room's file is a link to it.
     std::error_code error;
