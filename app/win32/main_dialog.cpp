@@ -185,7 +185,8 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         Dialog.refreshCall->taken();
         if (Dialog.view && Dialog.view->refresh(Dialog.extras->active()))
             Dialog.refreshCall->request(); // the rest after whatever else is waiting
-        Dialog.extras->scheduleTick();
+        if (Dialog.extras)
+            Dialog.extras->scheduleTick();
         return 0;
     // The window's activation, the notification timer and the notification icon's clicks, while
     // the window is initialised and not yet going.
