@@ -8,17 +8,42 @@
 #include <algorithm>
 #include <utility>
 
-void ChatViewModel::appendLine(std::string line) {
+std::string_view ChatViewModel::LineInfo::name(std::string_view line) const {
+    if (!isChat() || nameSize + 1 > line.size())
+        return {};
+    return line.substr(1, nameSize);
+}
+
+std::string_view ChatViewModel::LineInfo::text(std::string_view line) const {
+    if (!isChat())
+        return line;
+    // "<" name ">: " text
+    const size_t start = nameSize + 4;
+    return start <= line.size() ? line.substr(start) : std::string_view();
+}
+
+void ChatViewModel::appendLine(std::string line, size_t nameSize) {
     // A line longer than the whole log keeps its first characters; it then fills the log alone.
     if (line.size() + 1 > LOG_LIMIT)
         line.resize(CutToCharBoundary(line, LOG_LIMIT - 1).size());
+    const LineInfo info{std::chrono::system_clock::now(), nameSize};
+    LineListener listener;
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        listener = lineListener;
+    }
+    // Handed over before the line moves into the log, so the listener needs no copy of its own.
+    if (listener)
+        listener(line, info);
     {
         std::lock_guard<std::mutex> guard(mutex);
         bytes += line.size() + 1;
         lines.push_back(std::move(line));
+        infos.push_back(info);
         while (bytes > LOG_LIMIT) {
             bytes -= lines.front().size() + 1;
             lines.pop_front();
+            infos.pop_front();
             ++firstSeq;
         }
     }
@@ -56,6 +81,7 @@ void ChatViewModel::reset(bool clearLog) {
             // Sequence numbers go on across a clear; the generation tells views to start over.
             firstSeq += lines.size();
             lines.clear();
+            infos.clear();
             bytes = 0;
             ++generation;
         }
@@ -67,6 +93,11 @@ void ChatViewModel::reset(bool clearLog) {
 void ChatViewModel::setObserver(std::function<void()> newObserver) {
     std::lock_guard<std::mutex> guard(mutex);
     observer = std::move(newObserver);
+}
+
+void ChatViewModel::setLineListener(LineListener listener) {
+    std::lock_guard<std::mutex> guard(mutex);
+    lineListener = std::move(listener);
 }
 
 ChatViewModel::LogUpdate ChatViewModel::logSince(LogCursor& cursor) const {
@@ -81,8 +112,10 @@ ChatViewModel::LogUpdate ChatViewModel::logSince(LogCursor& cursor) const {
     } else if (firstSeq > cursor.first) {
         update.droppedFront = static_cast<size_t>(std::min(firstSeq, cursor.end) - cursor.first);
     }
-    for (uint64_t seq = from; seq < endSeq; ++seq)
+    for (uint64_t seq = from; seq < endSeq; ++seq) {
         update.added.push_back(lines[static_cast<size_t>(seq - firstSeq)]);
+        update.addedInfo.push_back(infos[static_cast<size_t>(seq - firstSeq)]);
+    }
     cursor = {generation, firstSeq, endSeq};
     return update;
 }

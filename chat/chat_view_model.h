@@ -2,6 +2,7 @@
 // observed by the window, which repaints from it on its own thread.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -16,9 +17,22 @@ public:
     // oldest whole lines go first.
     static constexpr size_t LOG_LIMIT = 99999;
 
+    // What the log keeps beside each line's text: when it arrived and, for a chat line
+    // "<name>: text", the size of the name, so that views can tell the writer from the text.
+    struct LineInfo {
+        static constexpr size_t NOT_CHAT = SIZE_MAX;
+        std::chrono::system_clock::time_point arrived;
+        size_t nameSize = NOT_CHAT;
+
+        bool isChat() const { return nameSize != NOT_CHAT; }
+        std::string_view name(std::string_view line) const;
+        std::string_view text(std::string_view line) const;
+    };
+
     // Every change is applied whole, one at a time, in the order each thread makes them. None of
     // them ever waits for the window's thread.
-    void appendLine(std::string line); // the line without its final newline
+    // The line without its final newline; nameSize as in LineInfo. The line arrives now.
+    void appendLine(std::string line, size_t nameSize = LineInfo::NOT_CHAT);
     // The user list holds at most one entry per participant id (HOST_ID, or 0..31), so never more
     // than the 33 people of a room; other ids are ignored. A name for an id that has an entry
     // replaces it in place; otherwise it becomes the last entry (the list is not sorted).
@@ -30,6 +44,11 @@ public:
     // Called after every change on the changing thread, outside the model's lock. It must return
     // at once (the window only schedules a repaint) and never wait for the window's thread.
     void setObserver(std::function<void()> observer);
+    // Called with every line as it is added (before any later line), on the adding thread,
+    // outside the model's lock; the same rules as for the observer. Lines the log later lets go
+    // of have been seen here whole.
+    using LineListener = std::function<void(const std::string& line, const LineInfo& info)>;
+    void setLineListener(LineListener listener);
 
     // What a view has shown so far; start with a default cursor.
     struct LogCursor {
@@ -38,9 +57,10 @@ public:
         uint64_t end = 0;        // one past the last line shown
     };
     struct LogUpdate {
-        bool cleared = false;           // drop everything shown, then add `added`
-        size_t droppedFront = 0;        // lines to drop from the top of what is shown
-        std::vector<std::string> added; // new lines, oldest first, without newlines
+        bool cleared = false;            // drop everything shown, then add `added`
+        size_t droppedFront = 0;         // lines to drop from the top of what is shown
+        std::vector<std::string> added;  // new lines, oldest first, without newlines
+        std::vector<LineInfo> addedInfo; // one for each of added
     };
     // The changes since cursor, and moves cursor past them. Costs what changed, not the log size.
     LogUpdate logSince(LogCursor& cursor) const;
@@ -56,7 +76,8 @@ private:
     // Guards every field below. Innermost lock of the program: nothing is called while it is held.
     mutable std::mutex mutex;
     std::deque<std::string> lines;
-    size_t bytes = 0; // sum of line sizes plus one newline each
+    std::deque<LineInfo> infos; // one for each of lines
+    size_t bytes = 0;           // sum of line sizes plus one newline each
     uint64_t generation = 0;
     uint64_t firstSeq = 0; // sequence number of lines.front()
     struct UserEntry {
@@ -66,4 +87,5 @@ private:
     std::vector<UserEntry> userList;
     uint64_t inputClearCount = 0;
     std::function<void()> observer;
+    LineListener lineListener;
 };

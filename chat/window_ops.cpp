@@ -14,10 +14,12 @@ void AppendLogLine(std::string_view line) {
 }
 
 void AppendChatLine(std::string_view name, std::string_view text) {
-    // The text is copied, never formatted: a '%' in it is an ordinary character.
-    std::string line = "<" + ShownText(name) + ">: ";
+    // The text is copied, never formatted: a '%' in it is an ordinary character. It is bounded
+    // like a typed line, at 1023 bytes, and shown on one line whatever breaks it holds.
+    const std::string shownName = ShownText(name);
+    std::string line = "<" + shownName + ">: ";
     line += ShownText(CutToCharBoundary(text, SEND_BUFFER_SIZE - 1));
-    ChatView.appendLine(std::move(line));
+    ChatView.appendLine(std::move(line), shownName.size());
 }
 
 void ResetChatView(bool clearLog) {

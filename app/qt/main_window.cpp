@@ -9,6 +9,7 @@
 #include "app/qt/dialog_units.h"
 #include "app/qt/fonts.h"
 #include "app/qt/input_edit_proc.h"
+#include "app/qt/window_extras.h"
 #include "chat/ui_tasks.h"
 #include "chat/window_ops.h"
 
@@ -24,6 +25,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QVBoxLayout>
@@ -74,13 +76,19 @@ MainWindow::MainWindow(WindowCommands windowCommands) : commands(std::move(windo
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->setSizeConstraint(QLayout::SetFixedSize);
-    layout->setMenuBar(createMenu());
+    QMenuBar* bar = createMenu();
+    layout->setMenuBar(bar);
     layout->addWidget(client);
+    extras = new WindowExtras(this, bar, name, address, port, [this] { rerenderLog(); });
 
-    connect(Find<QPushButton>(client, "IDC_CONNECT"), &QPushButton::clicked, this,
-            [this] { commands.connect(fieldTexts()); });
-    connect(Find<QPushButton>(client, "IDC_HOST"), &QPushButton::clicked, this,
-            [this] { commands.host(fieldTexts()); });
+    connect(Find<QPushButton>(client, "IDC_CONNECT"), &QPushButton::clicked, this, [this] {
+        extras->roomStarting(false, fieldTexts());
+        commands.connect(fieldTexts());
+    });
+    connect(Find<QPushButton>(client, "IDC_HOST"), &QPushButton::clicked, this, [this] {
+        extras->roomStarting(true, fieldTexts());
+        commands.host(fieldTexts());
+    });
     new InputEditProc(input, [this](const std::string& text) { commands.enter(text); });
 
     refreshCall = std::make_shared<CoalescedCall>(this, [this] { refreshView(); });
@@ -128,12 +136,15 @@ FieldTexts MainWindow::fieldTexts() const {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     commands.close();
+    extras->closing(fieldTexts());
     event->accept();
     QCoreApplication::quit();
 }
 
 void MainWindow::refreshView() {
-    applyLog(ChatView.logSince(logCursor));
+    ChatViewModel::LogUpdate update = ChatView.logSince(logCursor);
+    extras->linesArrived(update);
+    applyLog(std::move(update));
 
     std::vector<std::string> names = ChatView.users();
     if (names != shownUsers) {
@@ -162,8 +173,8 @@ void MainWindow::applyLog(ChatViewModel::LogUpdate update) {
     const size_t waitingDropped = std::min(update.droppedFront - shownDropped, pendingLines.size());
     pendingLines.erase(pendingLines.begin(),
                        pendingLines.begin() + static_cast<std::ptrdiff_t>(waitingDropped));
-    for (std::string& line : update.added) {
-        pendingLines.push_back(std::move(line));
+    for (size_t i = 0; i < update.added.size(); ++i) {
+        pendingLines.emplace_back(std::move(update.added[i]), update.addedInfo[i]);
     }
     if (shownDropped == 0 && pendingLines.empty()) {
         return;
@@ -176,7 +187,7 @@ void MainWindow::applyLog(ChatViewModel::LogUpdate update) {
     cursor.beginEditBlock();
     dropLogLines(shownDropped);
     for (size_t i = 0; i < count; ++i) {
-        appendLogLine(pendingLines[i]);
+        appendLogLine(pendingLines[i].first, pendingLines[i].second);
     }
     cursor.endEditBlock();
     pendingLines.erase(pendingLines.begin(),
@@ -191,7 +202,15 @@ void MainWindow::applyLog(ChatViewModel::LogUpdate update) {
     }
 }
 
-void MainWindow::appendLogLine(const std::string& line) {
+void MainWindow::rerenderLog() {
+    log->clear();
+    blocksPerLine.clear();
+    pendingLines.clear();
+    logCursor = {};
+    applyLog(ChatView.logSince(logCursor));
+}
+
+void MainWindow::appendLogLine(const std::string& line, const ChatViewModel::LineInfo& info) {
     QTextDocument* document = log->document();
     QTextCursor cursor(document);
     cursor.movePosition(QTextCursor::End);
@@ -202,7 +221,11 @@ void MainWindow::appendLogLine(const std::string& line) {
     }
     // Bytes that are not UTF-8 turn into replacement characters. Line feeds and carriage returns
     // inside the line start new blocks, counted from the document rather than guessed.
-    cursor.insertText(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
+    QTextCharFormat format;
+    if (extras->shownBold(line, info)) {
+        format.setFontWeight(QFont::Bold);
+    }
+    cursor.insertText(extras->shownLine(line, info), format);
     blocksPerLine.push_back(document->blockCount() - before);
 }
 

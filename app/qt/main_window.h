@@ -11,6 +11,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QLineEdit;
@@ -18,6 +19,7 @@ class QListWidget;
 class QMenuBar;
 class QPlainTextEdit;
 class CoalescedCall;
+class WindowExtras;
 
 // One at a time: while it exists the window is ChatView's only observer and runs the tasks that
 // network threads hand to the user-interface thread.
@@ -39,7 +41,9 @@ private:
     // On the window's thread: shows what changed in ChatView since the last refresh.
     void refreshView();
     void applyLog(ChatViewModel::LogUpdate update);
-    void appendLogLine(const std::string& line);
+    void appendLogLine(const std::string& line, const ChatViewModel::LineInfo& info);
+    // Shows the whole log again, as the Log menu's choices now say.
+    void rerenderLog();
     void dropLogLines(size_t count);
 
     WindowCommands commands;
@@ -49,6 +53,7 @@ private:
     QPlainTextEdit* log = nullptr;
     QLineEdit* input = nullptr;
     QListWidget* users = nullptr;
+    WindowExtras* extras = nullptr; // a child of this
 
     // Shared with ChatView's observer and the task queue's wakeup, which may still be running on a
     // network thread when the window goes.
@@ -59,7 +64,7 @@ private:
     // several, and dropping lines from the top must remove all of them.
     std::deque<int> blocksPerLine;
     // Lines handed over by ChatView but not shown yet, oldest first; see LINES_PER_REFRESH.
-    std::deque<std::string> pendingLines;
+    std::deque<std::pair<std::string, ChatViewModel::LineInfo>> pendingLines;
     static constexpr size_t LINES_PER_REFRESH = 100;
     std::vector<std::string> shownUsers;
     uint64_t seenInputClears = 0;

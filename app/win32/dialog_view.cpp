@@ -3,6 +3,7 @@
 
 #include "app/win32/wide_text.h"
 #include "chat/window_ops.h"
+#include "features/window_features.h"
 
 #include <richedit.h>
 
@@ -29,13 +30,17 @@ void Select(HWND log, long from, long to) {
 
 } // namespace
 
-DialogView::DialogView(HWND logControl, HWND userList, HWND inputLine)
-    : log(logControl), users(userList), input(inputLine) {
+DialogView::DialogView(HWND logControl, HWND userList, HWND inputLine,
+                       WindowFeatures* windowFeatures)
+    : log(logControl), users(userList), input(inputLine), features(windowFeatures) {
     seenInputClears = ChatView.inputClears();
 }
 
-bool DialogView::refresh() {
-    applyLog(ChatView.logSince(logCursor));
+bool DialogView::refresh(bool windowActive) {
+    ChatViewModel::LogUpdate update = ChatView.logSince(logCursor);
+    if (features)
+        features->linesArrived(update, windowActive);
+    applyLog(std::move(update));
 
     std::vector<std::string> names = ChatView.users();
     if (names != shownUsers) {
@@ -66,8 +71,8 @@ void DialogView::applyLog(ChatViewModel::LogUpdate update) {
     const size_t waitingDropped = std::min(update.droppedFront - shownDropped, pendingLines.size());
     pendingLines.erase(pendingLines.begin(),
                        pendingLines.begin() + static_cast<std::ptrdiff_t>(waitingDropped));
-    for (std::string& line : update.added)
-        pendingLines.push_back(std::move(line));
+    for (size_t i = 0; i < update.added.size(); ++i)
+        pendingLines.emplace_back(std::move(update.added[i]), update.addedInfo[i]);
     if (shownDropped == 0 && pendingLines.empty())
         return;
 
@@ -76,7 +81,7 @@ void DialogView::applyLog(ChatViewModel::LogUpdate update) {
     ::SendMessageW(log, WM_SETREDRAW, FALSE, 0);
     dropLines(shownDropped);
     for (size_t i = 0; i < count; ++i)
-        appendLine(pendingLines[i]);
+        appendLine(pendingLines[i].first, pendingLines[i].second);
     pendingLines.erase(pendingLines.begin(),
                        pendingLines.begin() + static_cast<std::ptrdiff_t>(count));
     ::SendMessageW(log, WM_SETREDRAW, TRUE, 0);
@@ -92,11 +97,27 @@ long DialogView::textLength() const {
         ::SendMessageW(log, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&how), 0));
 }
 
-void DialogView::appendLine(const std::string& line) {
+bool DialogView::rerender() {
+    ::SetWindowTextW(log, L"");
+    lineLengths.clear();
+    pendingLines.clear();
+    logCursor = {};
+    applyLog(ChatView.logSince(logCursor));
+    return !pendingLines.empty();
+}
+
+void DialogView::appendLine(const std::string& line, const ChatViewModel::LineInfo& info) {
     // Each line ends with its own paragraph mark, as the log's text ends each line with a feed.
     const long before = textLength();
     Select(log, before, before);
-    ReplaceSelection(log, WideFromUtf8(line) + L'\r');
+    // The format of the empty selection is what the inserted text takes: bold or not, each line
+    // on its own, whatever the line before it was.
+    CHARFORMAT2W format{};
+    format.cbSize = sizeof format;
+    format.dwMask = CFM_BOLD;
+    format.dwEffects = features && features->shownBold(line, info) ? CFE_BOLD : 0;
+    ::SendMessageW(log, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+    ReplaceSelection(log, WideFromUtf8(features ? features->shownLine(line, info) : line) + L'\r');
     lineLengths.push_back(textLength() - before);
 }
 

@@ -3,6 +3,7 @@
 
 #include "app/control_table.h"
 #include "app/win32/about_dialog.h"
+#include "app/win32/dialog_extras.h"
 #include "app/win32/dialog_view.h"
 #include "app/win32/input_edit_proc.h"
 #include "app/win32/posted_call.h"
@@ -26,6 +27,7 @@ struct MainDialogState {
     std::atomic<HWND> window{nullptr}; // read by tests on other threads
     WindowCommands commands;
     HFONT chatFont = nullptr; // created once, released with the process
+    std::unique_ptr<DialogExtras> extras;
     std::unique_ptr<DialogView> view;
     // Shared with ChatView's observer and the task queue's wake-up, which may still be running on
     // a network thread when the window goes.
@@ -92,8 +94,14 @@ HFONT CreateChatFont() {
 
 void Initialise(HWND window) {
     CreateMenuBar(window);
-    KeepTemplateClientSize(window);
     SetIcons(window);
+    Dialog.extras = std::make_unique<DialogExtras>(
+        window, reinterpret_cast<HICON>(::SendMessageW(window, WM_GETICON, ICON_SMALL, 0)), [] {
+            if (Dialog.view && Dialog.view->rerender())
+                Dialog.refreshCall->request();
+        });
+    Dialog.extras->addMenus(::GetMenu(window));
+    KeepTemplateClientSize(window);
     const HWND input = ::GetDlgItem(window, IDC_INPUT);
     if (input != nullptr)
         SubclassInputLine(input, [](const std::string& text) { Dialog.commands.enter(text); });
@@ -104,16 +112,13 @@ void Initialise(HWND window) {
                    reinterpret_cast<WPARAM>(Dialog.chatFont), TRUE);
     ::SendMessageW(::GetDlgItem(window, IDC_USERS), WM_SETFONT,
                    reinterpret_cast<WPARAM>(Dialog.chatFont), TRUE);
-    // The fields open with the control table's texts; the template leaves them empty.
-    for (const Control& control : MAIN_CONTROLS) {
-        if (control.kind == ControlKind::Edit)
-            ::SetDlgItemTextW(window, control.id, WideFromUtf8(control.text).c_str());
-    }
+    Dialog.extras->showRememberedFields();
 
     // Network threads never touch a control: they change ChatView or queue a task, and a posted
     // message brings the change to this thread.
-    Dialog.view = std::make_unique<DialogView>(::GetDlgItem(window, IDC_LOG),
-                                               ::GetDlgItem(window, IDC_USERS), input);
+    Dialog.view =
+        std::make_unique<DialogView>(::GetDlgItem(window, IDC_LOG), ::GetDlgItem(window, IDC_USERS),
+                                     input, &Dialog.extras->features());
     Dialog.refreshCall = std::make_shared<PostedCall>(window, WM_REFRESH_VIEW);
     ChatView.setObserver([call = Dialog.refreshCall] { call->request(); });
     Dialog.refreshCall->request(); // what ChatView holds already
@@ -131,22 +136,26 @@ void Detach() {
     if (Dialog.refreshCall)
         Dialog.refreshCall->detach();
     Dialog.view.reset();
+    Dialog.extras.reset();
     Dialog.window = nullptr;
 }
 
 void Command(HWND window, int id) {
     switch (id) {
     case IDC_CONNECT:
+        Dialog.extras->roomStarting(false, ReadFields(window));
         Dialog.commands.connect(ReadFields(window));
         break;
     case IDC_HOST:
+        Dialog.extras->roomStarting(true, ReadFields(window));
         Dialog.commands.host(ReadFields(window));
         break;
     case IDM_ABOUT:
         ::DialogBoxParamW(Dialog.instance, MAKEINTRESOURCEW(IDD_ABOUT), window, AboutDialogProc, 0);
         break;
     default:
-        // IDOK from Enter in a field, IDCANCEL from Esc: nothing happens.
+        // The Log and Notify menus; IDOK from Enter in a field and IDCANCEL from Esc do nothing.
+        Dialog.extras->command(id);
         break;
     }
 }
@@ -164,7 +173,7 @@ HWND MainDialogWindow() {
     return Dialog.window;
 }
 
-INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
         Initialise(window);
@@ -174,8 +183,24 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_REFRESH_VIEW:
         Dialog.refreshCall->taken();
-        if (Dialog.view && Dialog.view->refresh())
+        if (Dialog.view && Dialog.view->refresh(Dialog.extras->active()))
             Dialog.refreshCall->request(); // the rest after whatever else is waiting
+        if (Dialog.extras)
+            Dialog.extras->scheduleTick();
+        return 0;
+    // The window's activation, the notification timer and the notification icon's clicks, while
+    // the window is initialised and not yet going.
+    case WM_ACTIVATE:
+        if (Dialog.extras)
+            Dialog.extras->activated(LOWORD(wParam) != WA_INACTIVE);
+        return 0;
+    case WM_TIMER:
+        if (Dialog.extras)
+            Dialog.extras->timer(wParam);
+        return 0;
+    case WM_TRAY_ICON:
+        if (Dialog.extras)
+            Dialog.extras->trayIcon(lParam);
         return 0;
     case WM_RUN_UI_TASKS:
         Dialog.uiTasksCall->taken();
@@ -185,6 +210,7 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         // The live roles end first (their threads are waited for here, outside ChatLock), then
         // the modal loop ends on the quit message and the window goes.
         Dialog.commands.close();
+        Dialog.extras->closing(ReadFields(window));
         ::PostQuitMessage(0);
         return 0;
     case WM_DESTROY:

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 namespace {
@@ -29,6 +30,40 @@ TEST(WindowOpsTest, ReceivedNamesAndTextsShowOnOneLine) {
     // The text is cut to 1023 bytes before it is shown, between characters.
     AppendChatLine("a", std::string(1022, 'x') + "\r\r");
     EXPECT_EQ(LastLine(), "<a>: " + std::string(1022, 'x') + "\xC2\xB6");
+}
+
+// Views tell a chat line's writer from its text even when both hold "<", ">" and ": ", and know
+// when each line arrived; the program's own lines have no writer.
+TEST(WindowOpsTest, LinesKeepTheirWriterAndArrival) {
+    ResetChatView(true);
+    const auto before = std::chrono::system_clock::now();
+    AppendChatLine("<a>: b", ">: c");
+    AppendLog("<<Bob>>: hi");
+    ChatViewModel::LogCursor cursor;
+    const ChatViewModel::LogUpdate update = ChatView.logSince(cursor);
+    ASSERT_EQ(update.addedInfo.size(), 2u);
+    const ChatViewModel::LineInfo& chat = update.addedInfo[0];
+    EXPECT_EQ(chat.name(update.added[0]), "<a>: b");
+    EXPECT_EQ(chat.text(update.added[0]), ">: c");
+    EXPECT_GE(chat.arrived, before);
+    EXPECT_FALSE(update.addedInfo[1].isChat());
+    EXPECT_EQ(update.addedInfo[1].text(update.added[1]), "<<Bob>>: hi");
+}
+
+// The line listener hears every line, those the log has let go of by the time a view looks too.
+TEST(WindowOpsTest, LineListenerHearsLinesTheLogDrops) {
+    ResetChatView(true);
+    size_t heard = 0;
+    ChatView.setLineListener([&heard](const std::string& line, const ChatViewModel::LineInfo&) {
+        heard += line.size();
+    });
+    const std::string text(1000, 'x');
+    for (int i = 0; i < 200; ++i)
+        AppendChatLine("Bob", text);
+    ChatView.setLineListener({});
+    AppendChatLine("Bob", text);
+    EXPECT_EQ(heard, 200u * (text.size() + 7));
+    EXPECT_LT(ChatView.logBytes(), ChatViewModel::LOG_LIMIT + 1);
 }
 
 TEST(WindowOpsTest, LogLineIsCutAndKeepsItsEnding) {

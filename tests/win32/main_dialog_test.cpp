@@ -4,8 +4,12 @@
 #include <winsock2.h>
 
 #include "app/control_table.h"
+#include "app/win32/dialog_extras.h"
 #include "app/win32/dialog_view.h"
+#include "app/win32/ini_store.h"
 #include "app/win32/main_dialog.h"
+#include "app/win32/registry_store.h"
+#include "app/win32/tray_notifier.h"
 #include "app/win32/wide_text.h"
 #include "chat/chat_client.h"
 #include "chat/chat_server.h"
@@ -19,7 +23,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -123,7 +133,7 @@ template <size_t N> void ExpectTemplate(HWND dialog, const Control (&table)[N]) 
     EXPECT_EQ(child, nullptr);
 }
 
-// What the dialog asked the commands to do.
+// What the dialog asked the commands or the shell to do.
 struct Recorder {
     std::mutex mutex;
     std::vector<std::string> calls;
@@ -137,6 +147,34 @@ struct Recorder {
     }
 };
 
+Recorder ShellRecord;
+
+BOOL WINAPI RecordFlash(PFLASHWINFO flash) {
+    ShellRecord.add("flash " + std::to_string(flash->dwFlags) +
+                    (flash->hwnd == MainDialogWindow() ? " window" : " other"));
+    return TRUE;
+}
+
+BOOL WINAPI RecordNotifyIcon(DWORD what, PNOTIFYICONDATAW data) {
+    std::string call = what == NIM_ADD ? "add" : what == NIM_MODIFY ? "modify" : "delete";
+    if (what == NIM_MODIFY && (data->uFlags & NIF_INFO)) {
+        call += " " + Utf8FromWide(data->szInfoTitle) + " | " + Utf8FromWide(data->szInfo);
+        if (data->dwInfoFlags & NIIF_RESPECT_QUIET_TIME)
+            call += " (quiet time respected)";
+    }
+    ShellRecord.add(call);
+    return TRUE;
+}
+
+std::optional<std::wstring> RegistryValue(const wchar_t* name) {
+    wchar_t value[256] = {};
+    DWORD bytes = sizeof value;
+    if (::RegGetValueW(HKEY_CURRENT_USER, RegistryStore::KEY, name, RRF_RT_REG_SZ, nullptr, value,
+                       &bytes) != ERROR_SUCCESS)
+        return std::nullopt;
+    return std::wstring(value);
+}
+
 class MainDialog : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -145,6 +183,10 @@ protected:
     }
 
     void SetUp() override {
+        // Every test starts as a first start, with the shell calls recorded.
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, RegistryStore::KEY);
+        Shell = {RecordFlash, RecordNotifyIcon};
+        ShellRecord.taken();
         std::lock_guard<std::mutex> guard(ChatLock);
         ResetChatView(true);
     }
@@ -228,10 +270,19 @@ TEST_F(MainDialog, MatchesItsTemplate) {
 
     HMENU bar = ::GetMenu(dialog);
     ASSERT_NE(bar, nullptr);
-    wchar_t caption[32] = {};
+    ASSERT_EQ(::GetMenuItemCount(bar), 3);
+    wchar_t caption[40] = {};
     ::GetMenuStringW(bar, 0, caption, 32, MF_BYPOSITION);
+    EXPECT_STREQ(caption, L"Log");
+    ::GetMenuStringW(bar, 1, caption, 32, MF_BYPOSITION);
+    EXPECT_STREQ(caption, L"Notify");
+    ::GetMenuStringW(bar, 2, caption, 32, MF_BYPOSITION);
     EXPECT_STREQ(caption, L"About");
-    HMENU popup = ::GetSubMenu(bar, 0);
+    // Nothing turned on at a first start but notifying of every line.
+    EXPECT_EQ(::GetMenuState(bar, IDM_NOTIFY_EVERY_LINE, MF_BYCOMMAND) & MF_CHECKED, MF_CHECKED);
+    for (int id : {IDM_NOTIFY_MENTIONS, IDM_NOTIFY_NONE, IDM_SHOW_TIMES, IDM_KEEP_TRANSCRIPTS})
+        EXPECT_EQ(::GetMenuState(bar, id, MF_BYCOMMAND) & MF_CHECKED, 0u) << id;
+    HMENU popup = ::GetSubMenu(bar, 2);
     EXPECT_EQ(::GetMenuItemID(popup, 0), static_cast<UINT>(IDM_ABOUT));
     ::GetMenuStringW(popup, 0, caption, 32, MF_BYPOSITION);
     EXPECT_STREQ(caption, L"&About");
@@ -416,4 +467,220 @@ TEST_F(MainDialog, ClosesWithLiveServerAndClient) {
     std::lock_guard<std::mutex> guard(ChatLock);
     EXPECT_EQ(ActiveClient, nullptr);
     EXPECT_EQ(ActiveServer, nullptr);
+}
+
+// Lines from others while the window is in the background: the taskbar button flashes and a
+// balloon shows the line, then "N new lines" for a burst; the icon goes when the window is active.
+TEST_F(MainDialog, FlashAndBalloonForLinesFromOthers) {
+    openRecorded();
+    // Once the window is up and has the focus, it goes to the background.
+    ASSERT_TRUE(WaitFor([&] { return focus() == item(IDC_NAME); }));
+    ::SetWindowTextW(item(IDC_NAME), L"Ann");
+    ::SendMessageW(dialog, WM_COMMAND, IDC_CONNECT, 0);
+    ::SendMessageW(dialog, WM_ACTIVATE, WA_INACTIVE, 0);
+    AppendLog("<<Connected to: %s on port %d>>", "10.0.0.7", 5000);
+    AppendChatLine("Ann", "my own line");
+    AppendChatLine("Bob", "hi <b>all</b>");
+    const std::string flash = "flash " + std::to_string(FLASHW_TRAY | FLASHW_TIMERNOFG) + " window";
+    std::vector<std::string> calls;
+    ASSERT_TRUE(WaitFor([&] {
+        for (std::string& call : ShellRecord.taken())
+            calls.push_back(std::move(call));
+        return calls.size() >= 3;
+    }));
+    EXPECT_EQ(calls,
+              (std::vector<std::string>{
+                  flash, "add", "modify Bob in Parlox | hi <b>all</b> (quiet time respected)"}));
+
+    AppendChatLine("Bob", "two");
+    AppendChatLine("Cy", "three");
+    calls.clear();
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            for (std::string& call : ShellRecord.taken())
+                calls.push_back(std::move(call));
+            return calls.size() >= 2;
+        },
+        10000));
+    EXPECT_EQ(calls, (std::vector<std::string>{
+                         flash, "modify Cy in Parlox | 3 new lines (quiet time respected)"}));
+
+    ::SendMessageW(dialog, WM_ACTIVATE, WA_ACTIVE, 0);
+    EXPECT_EQ(ShellRecord.taken(), std::vector<std::string>{"delete"});
+    AppendChatLine("Bob", "seen as it comes");
+    ASSERT_TRUE(WaitFor([&] { return logText().find("seen as it comes") != std::string::npos; }));
+    EXPECT_TRUE(ShellRecord.taken().empty());
+}
+
+// A mention shows bold, other lines plain; times come and go with the menu; Save log writes the
+// log through the seam that stands in for the save dialog.
+TEST_F(MainDialog, MentionsBoldTimesAndSaveLog) {
+    openRecorded();
+    ::SetWindowTextW(item(IDC_NAME), L"Ann");
+    ::SendMessageW(dialog, WM_COMMAND, IDC_HOST, 0);
+    AppendChatLine("Bob", "hi ANN");
+    AppendChatLine("Bob", "hi all");
+    ASSERT_TRUE(WaitFor([&] { return logText() == "<Bob>: hi ANN\n<Bob>: hi all\n"; }))
+        << logText();
+    const auto boldAt = [&](long at) {
+        CHARRANGE range{at, at + 1};
+        ::SendMessageW(item(IDC_LOG), EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
+        CHARFORMAT2W format{};
+        format.cbSize = sizeof format;
+        ::SendMessageW(item(IDC_LOG), EM_GETCHARFORMAT, SCF_SELECTION,
+                       reinterpret_cast<LPARAM>(&format));
+        return (format.dwEffects & CFE_BOLD) != 0;
+    };
+    EXPECT_TRUE(boldAt(2));
+    EXPECT_FALSE(boldAt(17));
+
+    ::SendMessageW(dialog, WM_COMMAND, IDM_SHOW_TIMES, 0);
+    ASSERT_TRUE(WaitFor([&] { return logText().size() == 28 + 2 * 8; })) << logText();
+    const std::string timed = logText();
+    EXPECT_EQ(timed[0], '[');
+    EXPECT_EQ(timed.substr(6, 15), "] <Bob>: hi ANN");
+    ::SendMessageW(dialog, WM_COMMAND, IDM_SHOW_TIMES, 0);
+    ASSERT_TRUE(WaitFor([&] { return logText() == "<Bob>: hi ANN\n<Bob>: hi all\n"; }));
+
+    const std::filesystem::path saved =
+        std::filesystem::temp_directory_path() /
+        ("parlox-saved-" + std::to_string(::GetCurrentProcessId()) + ".txt");
+    ChooseSaveFile = [&saved](HWND) {
+        return saved.wstring();
+    };
+    ::SendMessageW(dialog, WM_COMMAND, IDM_SAVE_LOG, 0);
+    std::ifstream in(saved, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    in.close();
+    std::filesystem::remove(saved);
+    const std::string content = text.str();
+    EXPECT_EQ(content.rfind("Parlox transcript, hosting on ", 0), 0u) << content;
+    EXPECT_NE(content.find("] <Bob>: hi ANN\n["), std::string::npos) << content;
+    EXPECT_EQ(content.substr(content.size() - 16), "] <Bob>: hi all\n");
+}
+
+// Fields and choices come back from the registry at the next start; garbage there is ignored.
+TEST_F(MainDialog, SettingsRoundTripInTheRegistry) {
+    openRecorded();
+    ::SetWindowTextW(item(IDC_NAME), L"Zo\u00EB");
+    ::SetWindowTextW(item(IDC_ADDRESS), L"chat.example.org");
+    ::SetWindowTextW(item(IDC_PORT), L"6000");
+    ::SendMessageW(dialog, WM_COMMAND, IDM_NOTIFY_MENTIONS, 0);
+    ::SendMessageW(dialog, WM_COMMAND, IDM_SHOW_TIMES, 0);
+    ::SendMessageW(dialog, WM_COMMAND, IDC_CONNECT, 0);
+    EXPECT_EQ(RegistryValue(L"name"), L"Zo\u00EB");
+    EXPECT_EQ(RegistryValue(L"notify"), L"mentions");
+    ::SetWindowTextW(item(IDC_NAME), L"Zed"); // changed after Connect: kept on close
+    ASSERT_TRUE(close());
+    EXPECT_EQ(RegistryValue(L"name"), L"Zed");
+
+    finished = false;
+    openRecorded();
+    EXPECT_EQ(Text(item(IDC_NAME)), "Zed");
+    EXPECT_EQ(Text(item(IDC_ADDRESS)), "chat.example.org");
+    EXPECT_EQ(Text(item(IDC_PORT)), "6000");
+    HMENU bar = ::GetMenu(dialog);
+    EXPECT_EQ(::GetMenuState(bar, IDM_NOTIFY_MENTIONS, MF_BYCOMMAND) & MF_CHECKED, MF_CHECKED);
+    EXPECT_EQ(::GetMenuState(bar, IDM_NOTIFY_EVERY_LINE, MF_BYCOMMAND) & MF_CHECKED, 0u);
+    EXPECT_EQ(::GetMenuState(bar, IDM_SHOW_TIMES, MF_BYCOMMAND) & MF_CHECKED, MF_CHECKED);
+    ASSERT_TRUE(close());
+
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, RegistryStore::KEY, 0, nullptr, 0, KEY_SET_VALUE,
+                                nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const std::wstring huge(5 * 1024 * 1024, L'n');
+    ::RegSetValueExW(key, L"name", 0, REG_SZ, reinterpret_cast<const BYTE*>(huge.c_str()),
+                     static_cast<DWORD>((huge.size() + 1) * sizeof(wchar_t)));
+    ::RegSetValueExW(key, L"port", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"abc"), 8);
+    const DWORD number = 7;
+    ::RegSetValueExW(key, L"notify", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
+                     sizeof number);
+    ::RegCloseKey(key);
+    finished = false;
+    openRecorded();
+    EXPECT_EQ(Text(item(IDC_NAME)), "<name>");
+    EXPECT_EQ(Text(item(IDC_ADDRESS)), "chat.example.org");
+    EXPECT_EQ(Text(item(IDC_PORT)), "5000");
+    EXPECT_EQ(::GetMenuState(::GetMenu(dialog), IDM_NOTIFY_EVERY_LINE, MF_BYCOMMAND) & MF_CHECKED,
+              MF_CHECKED);
+}
+
+// The portable program's ini file keeps every letter.
+TEST(IniStoreTest, RoundTrip) {
+    const std::wstring path = (std::filesystem::temp_directory_path() /
+                               ("parlox-" + std::to_string(::GetCurrentProcessId()) + ".ini"))
+                                  .wstring();
+    {
+        IniStore store(path);
+        EXPECT_EQ(store.read("name"), std::nullopt);
+        store.write("name", "Zo\xC3\xAB \xE2\x82\xAC");
+        store.write("port", "");
+    }
+    IniStore again(path);
+    EXPECT_EQ(again.read("name"), "Zo\xC3\xAB \xE2\x82\xAC");
+    EXPECT_EQ(again.read("port"), "");
+    EXPECT_EQ(again.read("notify"), std::nullopt);
+    ::DeleteFileW(path.c_str());
+}
+
+// Not a test: with PARLOX_SCREENSHOT set to a file name, shows a room and saves the window as a
+// 24-bit BMP there (scripts/screenshot-windows.sh makes docs/window-windows.png from it).
+TEST_F(MainDialog, Screenshot) {
+    const char* path = std::getenv("PARLOX_SCREENSHOT");
+    if (path == nullptr)
+        GTEST_SKIP() << "PARLOX_SCREENSHOT not set";
+    openRecorded();
+    ::SetWindowTextW(item(IDC_NAME), L"Ann");
+    AppendLog("----- Hosting on port: %d -----", 5000);
+    AppendLog("IP List:");
+    AppendLog("     1) %s", "office-pc");
+    AppendLog("     2) %s", "192.168.1.20");
+    AppendLog("----------------------------------------");
+    AddUserName("Ann");
+    AddUserName("Bob");
+    AddUserName("Chlo\xc3\xa9");
+    AppendChatLine("Bob", "Morning! Lunch at 12?");
+    AppendChatLine("Ann", "Sure, the usual place.");
+    AppendChatLine("Chlo\xc3\xa9", "Count me in \xe2\x80\x93 sch\xc3\xb6ne Gr\xc3\xbc\xc3\x9f"
+                                   "e from upstairs");
+    ::SetWindowTextW(item(IDC_INPUT), L"See you there");
+    ASSERT_TRUE(WaitFor([&] { return logText().find("upstairs") != std::string::npos; }));
+    ::RedrawWindow(dialog, nullptr, nullptr,
+                   RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    ::Sleep(500); // let the X server draw what the window painted
+
+    RECT frame{};
+    ::GetWindowRect(dialog, &frame);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    HDC screen = ::GetDC(nullptr);
+    HDC memory = ::CreateCompatibleDC(screen);
+    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
+    ::SelectObject(memory, bitmap);
+    ::BitBlt(memory, 0, 0, width, height, screen, frame.left, frame.top, SRCCOPY);
+    BITMAPINFOHEADER header{};
+    header.biSize = sizeof header;
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    std::vector<char> pixels(stride * static_cast<DWORD>(height));
+    ::GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(),
+                reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS);
+    BITMAPFILEHEADER file{};
+    file.bfType = 0x4d42;
+    file.bfOffBits = sizeof file + sizeof header;
+    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+    FILE* out = std::fopen(path, "wb");
+    ASSERT_NE(out, nullptr) << path;
+    std::fwrite(&file, sizeof file, 1, out);
+    std::fwrite(&header, sizeof header, 1, out);
+    std::fwrite(pixels.data(), 1, pixels.size(), out);
+    std::fclose(out);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
 }

@@ -1,0 +1,33 @@
+// Settings: what the window remembers between starts, with its defaults, and how it is read from
+// and written to a SettingsStore.
+#pragma once
+
+#include "features/notify_mode.h"
+#include "features/settings_store.h"
+
+#include <string>
+
+struct Settings {
+    std::string name = "<name>";
+    std::string address = "localhost";
+    std::string port = "5000";
+    NotifyMode notify = NotifyMode::EveryLine;
+    bool showTimes = false;
+    bool keepTranscripts = false;
+
+    bool operator==(const Settings&) const = default;
+};
+
+// The store's keys.
+inline constexpr const char* SETTING_NAME = "name";
+inline constexpr const char* SETTING_ADDRESS = "address";
+inline constexpr const char* SETTING_PORT = "port";
+inline constexpr const char* SETTING_NOTIFY = "notify";
+inline constexpr const char* SETTING_SHOW_TIMES = "showTimes";
+inline constexpr const char* SETTING_KEEP_TRANSCRIPTS = "keepTranscripts";
+
+// Each value the store holds and that reads well; the default for every other. A name or address
+// keeps its first FIELD_LIMIT bytes up to any control character; a port is 1 to 5 digits up to
+// 65535; a choice is one of its words ("every-line", "mentions", "none"; "true", "false").
+Settings LoadSettings(SettingsStore& store);
+void SaveSettings(SettingsStore& store, const Settings& settings);

@@ -1,0 +1,141 @@
+// WindowFeatures: the settings, the notification policy and the transcript writer, tied to the
+// window's commands and to ChatView.
+#include "features/window_features.h"
+
+#include "chat/formatting.h"
+#include "chat/program_state.h"
+#include "chat/window_ops.h"
+#include "features/local_time.h"
+#include "features/transcript_format.h"
+
+#include <cerrno>
+#include <fstream>
+#include <system_error>
+#include <utility>
+
+namespace {
+
+std::filesystem::path PathFromUtf8(const std::string& text) {
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string OwnName(const std::string& field) {
+    return std::string(CutToCharBoundary(field, FIELD_LIMIT));
+}
+
+} // namespace
+
+WindowFeatures::WindowFeatures(Notifier& notifier, SettingsStore& settingsStore,
+                               std::filesystem::path folder)
+    : store(settingsStore), transcriptFolder(std::move(folder)), current(LoadSettings(store)),
+      policy(notifier) {
+    policy.setMode(current.notify);
+    policy.setOwnName(OwnName(current.name));
+    if (current.keepTranscripts)
+        startTranscripts();
+}
+
+WindowFeatures::~WindowFeatures() {
+    stopTranscripts();
+}
+
+void WindowFeatures::remember(const FieldTexts& fields) {
+    current.name = fields.name;
+    current.address = fields.address;
+    current.port = fields.port;
+    SaveSettings(store, current);
+}
+
+void WindowFeatures::roomStarting(bool hosting, const FieldTexts& fields) {
+    remember(fields);
+    policy.setOwnName(OwnName(fields.name));
+    room = RoomOf(hosting, fields);
+    if (writer)
+        writer->startRoom(*room, std::chrono::system_clock::now());
+}
+
+void WindowFeatures::closing(const FieldTexts& fields) {
+    remember(fields);
+    stopTranscripts();
+}
+
+void WindowFeatures::setNotifyMode(NotifyMode mode) {
+    current.notify = mode;
+    policy.setMode(mode);
+    SaveSettings(store, current);
+}
+
+void WindowFeatures::setShowTimes(bool show) {
+    current.showTimes = show;
+    SaveSettings(store, current);
+}
+
+void WindowFeatures::setKeepTranscripts(bool keep) {
+    current.keepTranscripts = keep;
+    SaveSettings(store, current);
+    if (keep && !writer)
+        startTranscripts();
+    else if (!keep)
+        stopTranscripts();
+}
+
+void WindowFeatures::startTranscripts() {
+    // The writer's failure becomes one line in the log; the writer then takes no more lines, so
+    // that line is not written anywhere.
+    writer = std::make_shared<TranscriptWriter>(transcriptFolder, [](const std::string& reason) {
+        AppendLog("<<Error: %s>>", reason.c_str());
+    });
+    if (room)
+        writer->startRoom(*room, std::chrono::system_clock::now());
+    ChatView.setLineListener(
+        [kept = writer](const std::string& line, const ChatViewModel::LineInfo& info) {
+            kept->append(line, info.arrived);
+        });
+}
+
+void WindowFeatures::stopTranscripts() {
+    if (!writer)
+        return;
+    ChatView.setLineListener({});
+    writer->stop();
+    writer.reset();
+}
+
+void WindowFeatures::linesArrived(const ChatViewModel::LogUpdate& update, bool windowActive) {
+    const auto now = NotificationPolicy::Clock::now();
+    for (size_t i = 0; i < update.added.size() && i < update.addedInfo.size(); ++i)
+        policy.lineArrived(update.added[i], update.addedInfo[i], windowActive, now);
+}
+
+std::string WindowFeatures::shownLine(const std::string& line,
+                                      const ChatViewModel::LineInfo& info) const {
+    return current.showTimes ? TimePrefix(info.arrived) + line : line;
+}
+
+bool WindowFeatures::shownBold(const std::string& line, const ChatViewModel::LineInfo& info) const {
+    return policy.mentionsMe(line, info);
+}
+
+bool WindowFeatures::saveLog(const std::string& path) {
+    ChatViewModel::LogCursor everything;
+    const ChatViewModel::LogUpdate log = ChatView.logSince(everything);
+    std::string text =
+        TranscriptHeader(room ? &*room : nullptr, "saved", std::chrono::system_clock::now());
+    for (size_t i = 0; i < log.added.size(); ++i)
+        text += TranscriptLine(log.added[i], log.addedInfo[i].arrived);
+
+    errno = 0;
+    std::ofstream file(PathFromUtf8(path), std::ios::binary | std::ios::trunc);
+    if (file)
+        file << text;
+    if (file)
+        file.close();
+    if (!file) {
+        const std::string reason = errno != 0
+                                       ? std::error_code(errno, std::generic_category()).message()
+                                       : std::string("the write failed");
+        AppendLog("<<Error: Save log: cannot write %s: %s>>", path.c_str(), reason.c_str());
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,73 @@
+// WindowFeatures: what the window adds around the chat, the same for every front-end: the
+// remembered fields and menu choices, notifications, times in the log, "Save log..." and kept
+// transcripts. The front-end gives it a Notifier and a SettingsStore, calls it from its window's
+// thread and shows what it says.
+#pragma once
+
+#include "app/field_texts.h"
+#include "chat/chat_view_model.h"
+#include "features/notification_policy.h"
+#include "features/room.h"
+#include "features/settings.h"
+#include "features/transcript_writer.h"
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+class WindowFeatures {
+public:
+    // Reads the settings from store. Transcripts go into transcriptFolder.
+    WindowFeatures(Notifier& notifier, SettingsStore& store,
+                   std::filesystem::path transcriptFolder);
+    // Flushes and ends the transcript, if one is kept, and lets go of ChatView's line listener.
+    ~WindowFeatures();
+
+    // The settings as read at the start and changed since: the fields to show on a first start.
+    const Settings& settings() const { return current; }
+
+    // Connect or Host was pressed with these fields (hosting: Host), before the command runs: the
+    // fields are remembered, and a kept transcript turns to the new room.
+    void roomStarting(bool hosting, const FieldTexts& fields);
+    // The window closes: the fields are remembered and a kept transcript is flushed and closed.
+    void closing(const FieldTexts& fields);
+
+    // The menus' choices; each is remembered at once.
+    void setNotifyMode(NotifyMode mode);
+    void setShowTimes(bool show);
+    void setKeepTranscripts(bool keep);
+
+    // The lines a refresh of the view brings (never a re-render of what was shown).
+    void linesArrived(const ChatViewModel::LogUpdate& update, bool windowActive);
+    void windowActivated() { policy.windowActivated(); }
+    // When tick() is due next, if it is; the front-end runs a timer for it.
+    std::optional<NotificationPolicy::Clock::time_point> nextTick() const {
+        return policy.nextDue();
+    }
+    void tick() { policy.tick(NotificationPolicy::Clock::now()); }
+
+    // A log line as the log shows it: with "[HH:MM] " before it when times are shown.
+    std::string shownLine(const std::string& line, const ChatViewModel::LineInfo& info) const;
+    // Whether the log shows the line bold: a line from someone else that mentions the own name.
+    bool shownBold(const std::string& line, const ChatViewModel::LineInfo& info) const;
+
+    // "Save log...": the whole log, after a header naming the room, each line with its date and
+    // time, UTF-8, to path (UTF-8). A failure shows as an "<<Error: ...>>" line in the log.
+    bool saveLog(const std::string& path);
+
+private:
+    void remember(const FieldTexts& fields);
+    void startTranscripts();
+    void stopTranscripts();
+
+    SettingsStore& store;
+    const std::filesystem::path transcriptFolder;
+    Settings current;
+    NotificationPolicy policy;
+    std::optional<Room> room; // the room last connected to or hosted
+    // Shared with ChatView's line listener, which may still be running on a network thread when
+    // transcripts stop; stop() ends the writing, the object goes with the last holder.
+    std::shared_ptr<TranscriptWriter> writer;
+};

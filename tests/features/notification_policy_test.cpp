@@ -1,0 +1,172 @@
+// Mention matching and the notification policy: which lines notify under each Notify choice, and
+// how a burst folds into one notification every two seconds.
+#include "features/mention.h"
+#include "features/notification_policy.h"
+#include "features/notification_text.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct MentionCase {
+    const char* name;
+    const char* text;
+    const char* ownName;
+    bool mentioned;
+};
+
+const MentionCase MENTION_CASES[] = {
+    {"WholeWord", "hi Ann, how are you", "Ann", true},
+    {"AnyCase", "ANN: look", "ann", true},
+    {"StartAndEnd", "Ann", "Ann", true},
+    {"InsideAWordIsNoMention", "Annabel and Joanne", "Ann", false},
+    {"DigitsAndUnderscoreAreWordCharacters", "Ann2 Ann_x", "Ann", false},
+    {"NonAsciiLetterNextToItIsAWordCharacter",
+     "\xC3\xA9"
+     "Ann",
+     "Ann", false},
+    {"LaterWholeWordAfterAPartOne", "Annie? no, Ann!", "Ann", true},
+    {"NameWithPunctuationAtItsEnds", "hello <name>!", "<name>", true},
+    {"NameWithASpace", "ask ann lee", "Ann Lee", true},
+    {"EmptyNameIsNeverMentioned", "anything", "", false},
+    {"NonAsciiName", "salut \xC3\x89lodie", "\xC3\x89lodie", true},
+};
+
+void PrintTo(const MentionCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class MentionTest : public testing::TestWithParam<MentionCase> {};
+
+TEST_P(MentionTest, Rule) {
+    EXPECT_EQ(MentionsName(GetParam().text, GetParam().ownName), GetParam().mentioned);
+}
+
+INSTANTIATE_TEST_SUITE_P(Mentions, MentionTest, testing::ValuesIn(MENTION_CASES),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+struct RecordingNotifier : Notifier {
+    std::vector<Notification> shown;
+    int withdrawn = 0;
+    void show(const Notification& notification) override { shown.push_back(notification); }
+    void withdraw() override { ++withdrawn; }
+};
+
+using Clock = NotificationPolicy::Clock;
+using std::chrono::milliseconds;
+
+class PolicyTest : public testing::Test {
+protected:
+    PolicyTest() { policy.setOwnName("Ann"); }
+
+    // A line as the log holds it: "<name>: text" for chat, the bare text for the program's lines.
+    void chat(const std::string& name, const std::string& text, int atMs, bool active = false) {
+        policy.lineArrived("<" + name + ">: " + text,
+                           {std::chrono::system_clock::now(), name.size()}, active, at(atMs));
+    }
+    void programLine(const std::string& line, int atMs) {
+        policy.lineArrived(line, {std::chrono::system_clock::now()}, false, at(atMs));
+    }
+    Clock::time_point at(int ms) const { return start + milliseconds(ms); }
+
+    RecordingNotifier notifier;
+    NotificationPolicy policy{notifier};
+    const Clock::time_point start = Clock::now();
+};
+
+TEST_F(PolicyTest, LineFromSomeoneElseNotifiesWithItsTextOthersNever) {
+    programLine("<<Connected to: 10.0.0.1 on port 5000>>", 0);
+    programLine("Server disconnected", 0);
+    chat("Ann", "my own line", 0);
+    chat("Bob", "seen while looking", 0, true);
+    EXPECT_TRUE(notifier.shown.empty());
+
+    chat("Bob", "hi <b>there</b>\x07", 10);
+    ASSERT_EQ(notifier.shown.size(), 1u);
+    EXPECT_EQ(notifier.shown[0].summary, "Bob in Parlox");
+    EXPECT_EQ(notifier.shown[0].body, "hi <b>there</b> ");
+    EXPECT_FALSE(notifier.shown[0].replaces);
+}
+
+TEST_F(PolicyTest, BurstFoldsIntoOneUpdateEveryTwoSeconds) {
+    chat("Bob", "one", 0);
+    // 10,000 lines within the next second: nothing more until two seconds have passed.
+    for (int i = 0; i < 10000; ++i)
+        chat(i % 2 ? "Bob" : "Cy", "flood", 1 + i / 10);
+    policy.tick(at(1999));
+    ASSERT_EQ(notifier.shown.size(), 1u);
+    ASSERT_TRUE(policy.nextDue().has_value());
+    EXPECT_EQ(*policy.nextDue(), at(2000));
+
+    policy.tick(at(2000));
+    ASSERT_EQ(notifier.shown.size(), 2u);
+    EXPECT_TRUE(notifier.shown[1].replaces);
+    EXPECT_EQ(notifier.shown[1].body, "10001 new lines");
+    EXPECT_EQ(notifier.shown[1].summary, "Bob in Parlox");
+    EXPECT_FALSE(policy.nextDue().has_value());
+
+    // A line within two seconds of that update updates it again, two seconds after it.
+    chat("Bob", "more", 3000);
+    policy.tick(at(3999));
+    EXPECT_EQ(notifier.shown.size(), 2u);
+    policy.tick(at(4000));
+    ASSERT_EQ(notifier.shown.size(), 3u);
+    EXPECT_EQ(notifier.shown[2].body, "10002 new lines");
+
+    // Later than that, a line stands on its own again.
+    chat("Bob", "quiet now", 9000);
+    ASSERT_EQ(notifier.shown.size(), 4u);
+    EXPECT_FALSE(notifier.shown[3].replaces);
+    EXPECT_EQ(notifier.shown[3].body, "quiet now");
+}
+
+TEST_F(PolicyTest, ActivatingTheWindowEndsTheBurst) {
+    chat("Bob", "one", 0);
+    chat("Bob", "two", 100);
+    policy.windowActivated();
+    EXPECT_EQ(notifier.withdrawn, 1);
+    EXPECT_FALSE(policy.nextDue().has_value());
+    chat("Bob", "three", 200);
+    ASSERT_EQ(notifier.shown.size(), 2u);
+    EXPECT_EQ(notifier.shown[1].body, "three");
+    policy.windowActivated();
+    policy.windowActivated(); // nothing unread: nothing to withdraw
+    EXPECT_EQ(notifier.withdrawn, 2);
+}
+
+TEST_F(PolicyTest, TheThreeChoices) {
+    policy.setMode(NotifyMode::Mentions);
+    chat("Bob", "hello all", 0);
+    EXPECT_TRUE(notifier.shown.empty());
+    chat("Bob", "hello ANN", 5000);
+    ASSERT_EQ(notifier.shown.size(), 1u);
+    EXPECT_TRUE(policy.mentionsMe("<Bob>: hello ANN", {{}, 3}));
+    EXPECT_FALSE(policy.mentionsMe("<Ann>: I am Ann", {{}, 3})); // own lines are never bold
+    EXPECT_FALSE(policy.mentionsMe("<<Ann>>", {}));
+
+    policy.setMode(NotifyMode::None);
+    chat("Bob", "hello Ann", 10000);
+    EXPECT_EQ(notifier.shown.size(), 1u);
+
+    policy.setMode(NotifyMode::EveryLine);
+    chat("Bob", "hello all", 20000);
+    EXPECT_EQ(notifier.shown.size(), 2u);
+}
+
+TEST(NotificationTextTest, UntrustedTextIsCutBlankedAndEscaped) {
+    const std::string longText(1015, 'x');
+    const std::string body = NotificationBody(longText);
+    EXPECT_EQ(body, std::string(BODY_LIMIT, 'x') + "\xE2\x80\xA6");
+    // Never cut inside a character: 199 bytes of ASCII then a two-byte letter.
+    EXPECT_EQ(NotificationBody(std::string(199, 'a') + "\xC3\xA9z"),
+              std::string(199, 'a') + "\xE2\x80\xA6");
+    EXPECT_EQ(NotificationSummary(std::string(100, 'n') + "\n"),
+              std::string(SUMMARY_NAME_LIMIT, 'n') + " in Parlox");
+    EXPECT_EQ(EscapeMarkup("<a href=\"x\">&amp;</a>"), "&lt;a href=\"x\"&gt;&amp;amp;&lt;/a&gt;");
+}
+
+} // namespace
