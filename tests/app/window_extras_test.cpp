@@ -188,7 +188,7 @@ void WindowExtrasTest::menusStandBeforeAbout() {
 void WindowExtrasTest::lineFromSomeoneElseNotifiesOthersNever() {
     connectAs(QStringLiteral("Ann"));
     AppendLog("<<Connected to: %s on port %d>>", "10.0.0.7", 5000);
-    AddUserName("Cy");
+    SetUserName(2, "Cy");
     AppendChatLine("Ann", "my own line");
     AppendChatLine("Bob", "<b>hi</b> & bye");
     QTRY_COMPARE(service.calls.size(), 1);
