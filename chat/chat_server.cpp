@@ -107,7 +107,7 @@ void ChatServer::run() {
 void ChatServer::waitForFreeSlot() {
     // Further connections wait in the listen queue until a slot frees. Once a second the loop
     // looks whether one waits there, and then makes room if a slot's client never said anything.
-    const auto step = std::chrono::milliseconds(std::min(1000, silentMs));
+    const auto step = std::chrono::milliseconds(std::min(1000, silentMs.load()));
     {
         std::unique_lock<std::mutex> wait(room->waitMutex);
         acceptWaiting = true;
@@ -122,10 +122,11 @@ void ChatServer::closeSilentSlot() {
     // The connection that has been silent longest. One that sent anything (a login, a line) is
     // never closed for silence.
     const auto now = Slot::Clock::now();
+    const auto limit = std::chrono::milliseconds(silentMs.load());
     Slot* silent = nullptr;
     for (uint32_t i = 0; i < listener->maxConnections; ++i) {
         Slot& slot = slots[i];
-        if (slot.heard || !slot.connected() || now - slot.takenAt < std::chrono::milliseconds(silentMs))
+        if (slot.heard || !slot.connected() || now - slot.takenAt < limit)
             continue;
         if (!silent || slot.takenAt < silent->takenAt)
             silent = &slot;

@@ -52,7 +52,7 @@ public:
     uint32_t occupiedSlots();
     size_t queuedBytes(uint32_t slot);
     // For tests: a shorter silence than SILENT_MS before a slot is closed for a waiting
-    // connection. Set before start().
+    // connection.
     void setSilentLimit(int ms) { silentMs = ms; }
 
     void run() override;
@@ -69,6 +69,6 @@ private:
     std::unique_ptr<ChatClient> wakeClient;
     const ServerDataHandler handler;
     const ServerLostHandler lostHandler;
-    int silentMs = SILENT_MS;
+    std::atomic<int> silentMs{SILENT_MS};
     std::atomic<bool> acceptWaiting{false}; // the accept loop waits for a free slot, not in accept
 };
