@@ -328,7 +328,7 @@ struct Client {
     size_t inPos = 0;
     std::string out;
     size_t outPos = 0;
-    size_t sendBytes = 0; // most bytes one send may carry; 0 for no limit
+    size_t sendBytes = 0;       // most bytes one send may carry; 0 for no limit
     std::vector<int> rosterIds; // ours: index of the client each id names, or -1
     std::vector<bool> inRoster; // by client index
     int rosterCount = 0;

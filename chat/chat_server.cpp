@@ -28,7 +28,8 @@ bool ChatServer::start(uint32_t maxClients, uint16_t port) {
         listener->lastError = SocketErrorText(WSA_INVALID_ARGUMENT);
         return false;
     }
-    if (!listener->listen(port) || !room->writer.start(slots.get(), maxClients, listener->lastError))
+    if (!listener->listen(port) ||
+        !room->writer.start(slots.get(), maxClients, listener->lastError))
         return false;
     // Every reader starts now and waits for its slot's connections, so that the accept loop never
     // starts or ends a thread.

@@ -70,7 +70,8 @@ bool FlowControl::mayRead(Budget& budget) {
 
 void FlowControl::waitStep(const Budget& budget) {
     const Pressure seen = pressure.load();
-    auto step = std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(WAIT_STEP_MS));
+    auto step =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(WAIT_STEP_MS));
     if (seen == Pressure::Behind)
         step = std::min(step, budget.untilRefilled());
     std::unique_lock<std::mutex> guard(mutex);

@@ -133,8 +133,8 @@ bool Slot::sendGathered(std::unique_lock<std::mutex>& guard) {
             flight.append(queued);
             queued.clear();
         }
-        const int32_t chunk = static_cast<int32_t>(std::min<size_t>(flight.size() - flightSent,
-                                                                    size_t{1} << 30));
+        const int32_t chunk =
+            static_cast<int32_t>(std::min<size_t>(flight.size() - flightSent, size_t{1} << 30));
         guard.unlock();
         const int32_t sent = socket.trySend(flight.data() + flightSent, chunk);
         guard.lock();

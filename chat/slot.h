@@ -94,7 +94,7 @@ private:
     std::string queued;               // appended by every thread, in the order sent
     std::string flight;               // what the sender is sending; its own while `sending`
     size_t flightSent = 0;
-    bool sending = false;    // a thread (a reader, the window's, the writer) is the sender
-    bool writerOwns = false; // the connection takes nothing now; the writer sends when it can
+    bool sending = false;     // a thread (a reader, the window's, the writer) is the sender
+    bool writerOwns = false;  // the connection takes nothing now; the writer sends when it can
     Clock::time_point tookAt; // the connection last took bytes
 };

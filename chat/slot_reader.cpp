@@ -64,8 +64,12 @@ void SlotReader::serve() {
             room.handler(number, bytes, count);
     };
     // The host waits for every message's newline however long it takes: no timing rule.
-    auto never = [](int) { return false; };
-    const auto ended = [this] { return slot.ended.load(); };
+    auto never = [](int) {
+        return false;
+    };
+    const auto ended = [this] {
+        return slot.ended.load();
+    };
     // One read takes what a flood has waiting, and the framer gets it in pieces of what it has
     // room for. Sends that the handler calls make go out when the read is handled, in one send
     // per slot.
