@@ -28,11 +28,6 @@ FlowControl::Clock::duration FlowControl::Budget::untilRefilled() const {
     return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
-void FlowControl::Budget::reset() {
-    tokens = LIGHT_BURST;
-    at = {};
-}
-
 void FlowControl::set(Pressure found) {
     if (pressure.exchange(found) > found) {
         std::lock_guard<std::mutex> guard(mutex);
@@ -53,11 +48,6 @@ void FlowControl::release() {
     released = true;
     std::lock_guard<std::mutex> guard(mutex);
     eased.notify_all();
-}
-
-void FlowControl::reset() {
-    released = false;
-    pressure = Pressure::None;
 }
 
 bool FlowControl::mayRead(Budget& budget) {

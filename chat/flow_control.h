@@ -44,7 +44,6 @@ public:
         bool left(Clock::time_point now);
         // How long until the bucket holds something again.
         Clock::duration untilRefilled() const;
-        void reset();
 
     private:
         double tokens = LIGHT_BURST;
@@ -63,7 +62,6 @@ public:
     template <class Gone> void waitTurn(Budget& budget, Gone&& gone);
     // Nobody waits again (the server is stopping).
     void release();
-    void reset(); // a new run of the server
 
 private:
     static constexpr int WAIT_STEP_MS = 100;
