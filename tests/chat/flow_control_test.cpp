@@ -203,6 +203,37 @@ TEST_F(FlowControl, LinesKeepTheirOrderAcrossEverySendingPath) {
     EXPECT_EQ(nextCid, LINES);
 }
 
+// Slots taken and dropped again while two readers relay into them: a connection that resets while
+// others send to it ends cleanly, and the talkers' lines reach each other whole and in order.
+TEST_F(FlowControl, SlotsDroppedWhileOtherReadersSendToThem) {
+    RawPeer bob = joinAs("Bob", "login\n0\nBob\n");
+    RawPeer cid = joinAs("Cid", "login\n1\nCid\n");
+    constexpr int LINES = 2000;
+    const auto talk = [](RawPeer& peer, char name) {
+        for (int i = 0; i < LINES; ++i)
+            peer.send("msg\n" + std::string(1, name) + std::to_string(i) + "\n");
+    };
+    std::thread bobTalks(talk, std::ref(bob), 'b');
+    std::thread cidTalks(talk, std::ref(cid), 'c');
+    for (int round = 0; round < 20; ++round) {
+        RawPeer passer = join();
+        passer.reset();
+        ASSERT_TRUE(WaitFor([&] { return server().occupiedSlots() == 2; }));
+    }
+    bobTalks.join();
+    cidTalks.join();
+    // Each reads the other's last line; everything before it came in order.
+    for (auto [peer, other] : {std::pair{&bob, 'c'}, std::pair{&cid, 'b'}}) {
+        const std::string prefix = std::string("msg\n") + (other == 'b' ? "0" : "1") + "\n" + other;
+        ASSERT_TRUE(peer->readUntil(prefix + std::to_string(LINES - 1) + "\n", 20000));
+        size_t at = 0;
+        for (int i = 0; i < LINES; ++i) {
+            at = peer->received.find(prefix + std::to_string(i) + "\n", at);
+            ASSERT_NE(at, std::string::npos) << "line " << i;
+        }
+    }
+}
+
 // What one honest client heard during a flood.
 struct Heard {
     int flood = 0;         // the flooder's lines, counted while they come in order
