@@ -59,6 +59,10 @@ constexpr int STALL_TIMEOUT_MS = 10000; // a throughput phase with no delivery f
 constexpr int JOIN_TIMEOUT_MS = 15000;
 constexpr size_t PAD = 40; // bytes of checkable filler in every line
 
+// Throughput phase: how many lines each send of a client carries; 0 sends a client's whole burst
+// at once. A person typing makes one send per line.
+int LinesPerSend = 0;
+
 double MicrosSince(Clock::time_point start, Clock::time_point end) {
     return std::chrono::duration<double, std::micro>(end - start).count();
 }
@@ -324,6 +328,7 @@ struct Client {
     size_t inPos = 0;
     std::string out;
     size_t outPos = 0;
+    size_t sendBytes = 0;       // most bytes one send may carry; 0 for no limit
     std::vector<int> rosterIds; // ours: index of the client each id names, or -1
     std::vector<bool> inRoster; // by client index
     int rosterCount = 0;
@@ -415,6 +420,10 @@ public:
                 bursts[static_cast<size_t>(client.index)] +=
                     WireLine(protocol, MakeText('T', client.index, seq));
         }
+        // Every line is the same length, so a send of LinesPerSend lines is a fixed byte count.
+        const size_t lineBytes = WireLine(protocol, MakeText('T', 0, 0)).size();
+        for (Client& client : clients)
+            client.sendBytes = static_cast<size_t>(LinesPerSend) * lineBytes;
         const auto start = Clock::now();
         for (Client& client : clients)
             queue(client, bursts[static_cast<size_t>(client.index)]);
@@ -491,8 +500,11 @@ private:
 
     void flush(Client& client) {
         while (client.outPos < client.out.size()) {
-            const ssize_t sent = ::send(client.fd, client.out.data() + client.outPos,
-                                        client.out.size() - client.outPos, MSG_NOSIGNAL);
+            size_t size = client.out.size() - client.outPos;
+            if (client.sendBytes != 0)
+                size = std::min(size, client.sendBytes);
+            const ssize_t sent =
+                ::send(client.fd, client.out.data() + client.outPos, size, MSG_NOSIGNAL);
             if (sent <= 0)
                 break;
             client.outPos += static_cast<size_t>(sent);
@@ -1104,7 +1116,7 @@ bool ParseProtocol(const std::string& name, Protocol& protocol) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: relay_bench [--runs N] [--clients N]... [--relays ours,window,ngircd,ncat]"
-                 " [--data DIR]\n"
+                 " [--data DIR] [--lines-per-send N]\n"
                  "       relay_bench --target HOST:PORT --protocol ours|irc|ncat [--runs N]\n"
                  "(PORT is the TCP port; for our protocol that is the number the host listens on\n"
                  "after swapping its bytes)\n");
@@ -1139,6 +1151,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.only = value;
         else if (arg == "--data")
             options.dataDir = value;
+        else if (arg == "--lines-per-send")
+            LinesPerSend = std::max(0, std::atoi(value));
         else
             return false;
     }

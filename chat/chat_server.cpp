@@ -1,12 +1,10 @@
-// The chat server: listening, the accept loop, slot readers and the stop.
+// The chat server: listening, the accept loop, sends to slots and the stop.
 #include "chat/chat_server.h"
 
 #include "chat/chat_client.h"
 #include "chat/keep_alive.h"
-#include "chat/message_framer.h"
 #include "net/socket_errors.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -22,21 +20,21 @@ bool ChatServer::start(uint32_t maxClients, uint16_t port) {
     stop();
     listener = TcpSocket::createStream();
     listener->maxConnections = maxClients;
-    slots = std::make_unique<TcpSocket[]>(maxClients);
-    readers = std::make_unique<SlotReader[]>(maxClients);
-    queues = std::make_unique<SlotQueues>(slots.get(), maxClients);
-    if (maxClients == 0 || maxClients > SlotQueues::MAX_SLOTS) {
+    room = std::make_unique<Room>(handler, lostHandler);
+    slots = std::make_unique<Slot[]>(maxClients);
+    for (uint32_t i = 0; i < maxClients; ++i)
+        slots[i].bind(i, *room);
+    if (maxClients == 0 || maxClients > SlotWriter::MAX_SLOTS) {
         listener->lastError = SocketErrorText(WSA_INVALID_ARGUMENT);
         return false;
     }
-    if (!listener->listen(port) || !queues->start(listener->lastError))
+    if (!listener->listen(port) ||
+        !room->writer.start(slots.get(), maxClients, listener->lastError))
         return false;
     // Every reader starts now and waits for its slot's connections, so that the accept loop never
     // starts or ends a thread.
     for (uint32_t i = 0; i < maxClients; ++i) {
-        readers[i].server = this;
-        readers[i].slotIndex = i;
-        if (!readers[i].start()) {
+        if (!slots[i].reader.start()) {
             listener->lastError = SocketErrorText(WSA_NOT_ENOUGH_MEMORY);
             return false;
         }
@@ -46,32 +44,24 @@ bool ChatServer::start(uint32_t maxClients, uint16_t port) {
 }
 
 uint32_t ChatServer::occupiedSlots() {
-    if (!listener)
-        return 0;
     uint32_t count = 0;
-    for (uint32_t i = 0; i < listener->maxConnections; ++i) {
-        std::lock_guard<std::mutex> guard(queues->lock(i));
-        count += slots[i].handle != NO_HANDLE;
-    }
+    for (uint32_t i = 0; listener && i < listener->maxConnections; ++i)
+        count += slots[i].connected();
     return count;
 }
 
-bool ChatServer::slotFree(uint32_t slot) {
-    std::lock_guard<std::mutex> guard(queues->lock(slot));
-    return !slots[slot].open;
+size_t ChatServer::queuedBytes(uint32_t slot) {
+    if (!listener || slot >= listener->maxConnections)
+        return 0;
+    return slots[slot].queuedBytes();
 }
 
 bool ChatServer::anySlotFree() {
     for (uint32_t i = 0; i < listener->maxConnections; ++i) {
-        if (slotFree(i))
+        if (slots[i].isFree())
             return true;
     }
     return false;
-}
-
-void ChatServer::readerIdle() {
-    std::lock_guard<std::mutex> wait(waitMutex);
-    slotFreed.notify_all();
 }
 
 void ChatServer::run() {
@@ -84,7 +74,7 @@ void ChatServer::run() {
         // which then retry only a second later.
         uint64_t taken = 0;
         for (uint32_t i = 0; i < count && listener->open; ++i) {
-            if (!slotFree(i))
+            if (!slots[i].isFree())
                 continue;
             sawFree = true;
             if (taken != 0 && !listener->waitReadable(0))
@@ -93,106 +83,64 @@ void ChatServer::run() {
                 // Out of descriptors or memory: accept fails at once until something frees, so
                 // pause instead of spinning.
                 if (listener->outOfResources) {
-                    std::unique_lock<std::mutex> wait(waitMutex);
-                    slotFreed.wait_for(wait, std::chrono::milliseconds(100));
+                    std::unique_lock<std::mutex> wait(room->waitMutex);
+                    room->freed.wait_for(wait, std::chrono::milliseconds(100));
                 }
                 continue;
             }
-            readers[i].waitIdle();
-            std::lock_guard<std::mutex> guard(queues->lock(i));
-            slots[i].handle = listener->acceptedHandle;
-            slots[i].open = true;
-            queues->clear(i);
+            slots[i].reader.waitIdle();
+            slots[i].take(listener->acceptedHandle);
             taken |= uint64_t{1} << i;
         }
         for (uint32_t i = 0; taken != 0; ++i) {
             if (!(taken & (uint64_t{1} << i)))
                 continue;
             taken &= ~(uint64_t{1} << i);
-            slots[i].setNoDelay();
-            slots[i].setKeepAlive(ChatKeepAlive);
-            readers[i].assign();
+            slots[i].socket.setNoDelay();
+            slots[i].socket.setKeepAlive(ChatKeepAlive);
+            slots[i].reader.assign();
         }
-        if (!sawFree) {
-            // Every slot is taken: further connections wait in the listen queue until one frees.
-            std::unique_lock<std::mutex> wait(waitMutex);
-            acceptWaiting = true;
-            slotFreed.wait(wait, [this] { return !listener->open || anySlotFree(); });
-            acceptWaiting = false;
-        }
+        if (!sawFree)
+            waitForFreeSlot();
     }
 }
 
-void ChatServer::serveSlot(uint32_t slot) {
-    TcpSocket& socket = slots[slot];
-    MessageFramer framer(Receiver::Host);
-    auto deliver = [this, slot](char* bytes, int32_t count) {
-        if (handler)
-            handler(static_cast<int32_t>(slot), bytes, count);
-    };
-    // One read takes what a flood has waiting, and the framer gets it in pieces of what it has
-    // room for. Sends that the handler calls make go out when the read is handled, in one send
-    // per slot.
-    char staged[READ_BYTES];
-    for (;;) {
-        {
-            std::lock_guard<std::mutex> guard(queues->lock(slot));
-            if (socket.handle == NO_HANDLE)
-                return;
-        }
-        queues->waitWhileHeld();
-        // Only this thread and, after joining it, stop() release the slot, so the descriptor
-        // stays valid while this receive runs.
-        const int32_t received = socket.recv(staged, READ_BYTES);
-        if (received > 0) {
-            SlotQueues::Batch batch(*queues);
-            const auto total = static_cast<uint32_t>(received);
-            uint32_t at = 0;
-            auto moreSoon = [&](int ms) {
-                if (at < total)
-                    return true;
-                batch.flush(); // nothing waits for the grace
-                return socket.waitReadable(ms);
-            };
-            while (at < total) {
-                const uint32_t piece = std::min(total - at, framer.spaceSize());
-                std::memcpy(framer.space(), staged + at, piece);
-                at += piece;
-                framer.received(piece, deliver, moreSoon);
-            }
-            continue;
-        }
-        const bool fromClient = !stopping;
-        if (fromClient)
-            framer.flush(deliver);
-        releaseSlot(slot);
-        if (fromClient && lostHandler)
-            lostHandler(static_cast<int32_t>(slot));
-        return;
-    }
-}
-
-void ChatServer::releaseSlot(uint32_t slot) {
+void ChatServer::waitForFreeSlot() {
+    // Further connections wait in the listen queue until a slot frees. Once a second the loop
+    // looks whether one waits there, and then makes room if a slot's client never said anything.
+    const auto step = std::chrono::milliseconds(std::min(1000, silentMs.load()));
     {
-        std::lock_guard<std::mutex> guard(queues->lock(slot));
-        if (slots[slot].handle == NO_HANDLE)
-            return;
-        queues->clear(slot);
-        // close() clears `open` and gives the descriptor back; if it fails the slot stays taken
-        // (stuck) until stop, but it never keeps a handle that sends could use.
-        if (!slots[slot].close())
-            slots[slot].handle = NO_HANDLE;
+        std::unique_lock<std::mutex> wait(room->waitMutex);
+        acceptWaiting = true;
+        room->freed.wait_for(wait, step, [this] { return !listener->open || anySlotFree(); });
+        acceptWaiting = false;
     }
-    std::lock_guard<std::mutex> wait(waitMutex);
-    slotFreed.notify_all();
+    if (listener->open && !anySlotFree() && listener->waitReadable(0))
+        closeSilentSlot();
+}
+
+void ChatServer::closeSilentSlot() {
+    // The connection that has been silent longest. One that sent anything (a login, a line) is
+    // never closed for silence.
+    const auto now = Slot::Clock::now();
+    const auto limit = std::chrono::milliseconds(silentMs.load());
+    Slot* silent = nullptr;
+    for (uint32_t i = 0; i < listener->maxConnections; ++i) {
+        Slot& slot = slots[i];
+        if (slot.heard || !slot.connected() || now - slot.takenAt < limit)
+            continue;
+        if (!silent || slot.takenAt < silent->takenAt)
+            silent = &slot;
+    }
+    if (silent)
+        silent->wake(); // its reader sees the end, frees the slot, and the waiting one gets it
 }
 
 int32_t ChatServer::sendTo(int32_t slot, const char* text) {
     if (!listener || static_cast<uint32_t>(slot) >= listener->maxConnections)
         return -1;
     const size_t count = std::strlen(text);
-    return queues->send(static_cast<uint32_t>(slot), text, count) ? static_cast<int32_t>(count)
-                                                                  : -1;
+    return slots[slot].send(text, count) ? static_cast<int32_t>(count) : -1;
 }
 
 void ChatServer::broadcast(const char* text) {
@@ -203,7 +151,7 @@ void ChatServer::broadcastBytes(const char* bytes, int32_t count) {
     if (!listener || count < 0)
         return;
     for (uint32_t i = 0; i < listener->maxConnections; ++i)
-        queues->send(i, bytes, static_cast<size_t>(count));
+        slots[i].send(bytes, static_cast<size_t>(count));
 }
 
 std::string ChatServer::lastError() {
@@ -214,41 +162,39 @@ void ChatServer::endReaders() {
     // Each reader that serves a connection is woken, releases its slot and waits again; then every
     // reader ends. A slot that still holds a connection after that (its close failed) is released
     // here.
-    for (uint32_t i = 0; i < listener->maxConnections; ++i) {
-        std::lock_guard<std::mutex> guard(queues->lock(i));
-        if (slots[i].handle != NO_HANDLE)
+    const uint32_t count = listener->maxConnections;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (slots[i].connected())
             slots[i].wake();
     }
     {
-        std::unique_lock<std::mutex> wait(waitMutex);
-        slotFreed.wait(wait, [this] {
-            for (uint32_t i = 0; i < listener->maxConnections; ++i) {
-                if (!readers[i].idle())
+        std::unique_lock<std::mutex> wait(room->waitMutex);
+        room->freed.wait(wait, [this, count] {
+            for (uint32_t i = 0; i < count; ++i) {
+                if (!slots[i].reader.idle())
                     return false;
             }
             return true;
         });
     }
-    for (uint32_t i = 0; i < listener->maxConnections; ++i) {
-        readers[i].quit();
-        releaseSlot(i);
+    for (uint32_t i = 0; i < count; ++i) {
+        slots[i].reader.quit();
+        slots[i].release();
     }
 }
 
 void ChatServer::stop() {
     if (!listener)
         return;
-    stopping = true;
-    queues->drain(DRAIN_TIMEOUT_MS);
+    room->stopping = true;
+    room->flow.release();
+    room->writer.drain(DRAIN_TIMEOUT_MS);
 
     // The accept loop ends first: a reader that is woken frees its slot, and an accept loop still
     // running would give the slot to a new connection while this thread waits for the readers.
     const bool accepting = listener->open;
     listener->open = false;
-    {
-        std::lock_guard<std::mutex> wait(waitMutex);
-        slotFreed.notify_all();
-    }
+    room->slotFreed();
     if (accepting) {
         // Make the blocked accept return with a connection of our own. When the accept loop
         // waits for a free slot instead, or the connection cannot be made, shutting the
@@ -266,10 +212,8 @@ void ChatServer::stop() {
     Thread::stop();
     endReaders(); // the clients' connections, and the wake-up connection if it got a slot
 
-    queues->stop();
-    readers.reset();
-    queues.reset();
+    room->writer.stop();
     slots.reset();
+    room.reset();
     listener.reset();
-    stopping = false;
 }

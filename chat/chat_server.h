@@ -1,33 +1,38 @@
-// ChatServer: the host's end of the chat. Listens, accepts connections into numbered slots, reads
-// each slot on its own thread, and sends through SlotQueues.
+// ChatServer: the host's end of the chat. Listens, accepts connections into numbered slots, each
+// read by its own thread, and sends to one slot or to every slot.
+//
+// Who waits where, and who wakes them:
+// - the accept loop (this Thread): in accept, woken by a connection (stop makes one, or shuts the
+//   listener down); while every slot is taken, on the room's `freed` condition, woken when a
+//   reader frees a slot or by stop, and once a second to close a silent slot when someone waits;
+// - each slot's reader (SlotReader): in recv, woken by bytes or by the slot's wake() (stop, a
+//   drop, closing a silent slot); between connections, on its own condition, woken by the accept
+//   loop's assign() or by quit();
+// - the writer (SlotWriter): in poll over the connections that are behind, woken by their taking
+//   bytes or by its Waker when a sender hands it bytes;
+// - flow-control pauses: a reader waits before its recv on FlowControl's condition, woken when
+//   the writer finds the queues shorter, by stop, or after at most 100 ms to look again.
 #pragma once
 
-#include "chat/slot_queues.h"
-#include "chat/slot_reader.h"
+#include "chat/room.h"
+#include "chat/slot.h"
 #include "net/tcp_socket.h"
 #include "net/thread.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 
 class ChatClient;
-
-// Receives every whole message block of a slot (bytes followed by a zero byte).
-using ServerDataHandler = void (*)(int32_t slot, char* bytes, int32_t count);
-// Told, on the slot's reader thread, that a slot's connection ended from the client's side (or
-// was dropped for not reading), not by the server's own stop.
-using ServerLostHandler = void (*)(int32_t slot);
 
 class ChatServer final : public Thread {
 public:
     // How long stop() lets the connections take what is queued for them.
     static constexpr int DRAIN_TIMEOUT_MS = 1000;
-    // How much one read of a slot may take; the handler still gets blocks of at most 1023 bytes.
-    static constexpr uint32_t READ_BYTES = 16 * 1024;
+    // While every slot is taken and a connection waits, a slot whose client has sent nothing at
+    // all for this long is closed to make room.
+    static constexpr int SILENT_MS = 30000;
 
     explicit ChatServer(ServerDataHandler handler = nullptr,
                         ServerLostHandler lostHandler = nullptr);
@@ -42,35 +47,28 @@ public:
     void broadcastBytes(const char* bytes, int32_t count);
     std::string lastError();
 
-    // For tests and the bench: how many slots hold a connection right now.
+    // For tests and the bench: how many slots hold a connection right now, and how many bytes
+    // wait for one slot's connection to take them.
     uint32_t occupiedSlots();
+    size_t queuedBytes(uint32_t slot);
+    // For tests: a shorter silence than SILENT_MS before a slot is closed for a waiting
+    // connection.
+    void setSilentLimit(int ms) { silentMs = ms; }
 
     void run() override;
 
 private:
-    friend class SlotReader;
-
-    void serveSlot(uint32_t slot);
-    void releaseSlot(uint32_t slot);
-    void endReaders();
-    bool slotFree(uint32_t slot);
     bool anySlotFree();
-    void readerIdle(); // a reader has finished with its connection
+    void waitForFreeSlot();
+    void closeSilentSlot();
+    void endReaders();
 
     std::unique_ptr<TcpSocket> listener;
-    std::unique_ptr<TcpSocket[]> slots;
-    std::unique_ptr<SlotReader[]> readers;
+    std::unique_ptr<Room> room;
+    std::unique_ptr<Slot[]> slots;
     std::unique_ptr<ChatClient> wakeClient;
     const ServerDataHandler handler;
     const ServerLostHandler lostHandler;
-
-    // Each slot's lock lives here, with the slot's queue (see SlotQueues::lock).
-    std::unique_ptr<SlotQueues> queues;
-    std::atomic<bool> stopping{false};      // set while stop() runs: no departures announced
+    std::atomic<int> silentMs{SILENT_MS};
     std::atomic<bool> acceptWaiting{false}; // the accept loop waits for a free slot, not in accept
-
-    // Guards nothing but the wait below; taken before a slot's lock (the wait checks the slots),
-    // never after.
-    std::mutex waitMutex;
-    std::condition_variable slotFreed; // the accept loop waits here while every slot is taken
 };

@@ -12,14 +12,19 @@
 // - a keyword whose fields have not all arrived is kept, unless its bytes end in two newlines:
 //   the sender wrote an empty field, the message has no effect and the next read starts afresh;
 // - a lone token in keyword position is kept only while it can still become a keyword;
-// - a whole message whose last field has no newline after it is kept only when more bytes are
-//   already waiting, or arrive within GRACE_MS. Bytes already waiting continue it (a cut of one
-//   send); bytes that arrive later and open with a keyword line are a message of their own (a
-//   peer that ends relayed lines without a newline), so the kept message goes on alone.
+// - a whole message whose last field has no newline after it: the host keeps it until its
+//   newline comes, however slowly its bytes trickle in (every message a client sends ends with a
+//   newline), up to the buffer's size. A client keeps it only when more bytes are already
+//   waiting, or arrive within GRACE_MS: bytes already waiting continue it (a cut of one send);
+//   bytes that arrive later and open with a keyword line are a message of their own (a host that
+//   ends relayed lines without a newline), so the kept message goes on alone.
+// At the end of the connection the host drops what it keeps (a message cut by the end is never
+// relayed half); a client hands it over as it stands.
 class MessageFramer {
 public:
     static constexpr uint32_t BUFFER_SIZE = 1024; // the last byte is always zero
-    static constexpr int GRACE_MS = 50; // how long an unterminated last field may wait for more
+    // How long an unterminated last field may wait for more, on a client.
+    static constexpr int GRACE_MS = 50;
 
     explicit MessageFramer(Receiver side) : receiver(side) {}
 
@@ -29,12 +34,14 @@ public:
 
     // After a read of n > 0 bytes into space(): hands every complete message to
     // deliver(char* bytes, int32_t count) (the bytes are followed by a zero byte) and keeps what
-    // the carry rule keeps. moreSoon(ms) says whether more bytes are readable within ms (0: now).
-    // A tail that fills the whole buffer cannot grow and is handed over in pieces.
+    // the carry rule keeps. moreSoon(ms) says whether more bytes are readable within ms (0: now);
+    // the host never asks. A tail that fills the whole buffer cannot grow and is handed over in
+    // pieces.
     template <class Deliver, class MoreSoon>
     void received(uint32_t n, Deliver&& deliver, MoreSoon&& moreSoon);
 
-    // At the end of the connection: hands over what is still carried, as it stands.
+    // At the end of the connection: a client hands over what is still carried, as it stands; the
+    // host drops it.
     template <class Deliver> void flush(Deliver&& deliver);
 
     // Forgets any carried bytes (a new connection in the same slot).
@@ -120,7 +127,7 @@ void MessageFramer::received(uint32_t n, Deliver&& deliver, MoreSoon&& moreSoon)
                 next = Carry::Continued;
             break;
         case TailKind::UnterminatedField:
-            if (moreSoon(0))
+            if (receiver == Receiver::Host || moreSoon(0))
                 next = Carry::Continued;
             else if (moreSoon(GRACE_MS))
                 next = Carry::OpenField;
@@ -155,6 +162,7 @@ template <class Deliver> void MessageFramer::flush(Deliver&& deliver) {
     carried = 0;
     carry = Carry::None;
     buffer[total] = '\0';
-    deliver(buffer, static_cast<int32_t>(total));
+    if (receiver == Receiver::Client)
+        deliver(buffer, static_cast<int32_t>(total));
     std::memset(buffer, 0, total + 1);
 }

@@ -10,17 +10,18 @@
 #include <cstdint>
 #include <mutex>
 
-class ChatServer;
+class Slot;
 
 class SlotReader final : public Thread {
 public:
-    ChatServer* server = nullptr; // set by start(); not owned
-    uint32_t slotIndex = 0;       // set by start(); reader i always serves slot i
+    // How much one read of a slot may take; the handler still gets blocks of at most 1023 bytes.
+    static constexpr uint32_t READ_BYTES = 16 * 1024;
 
+    explicit SlotReader(Slot& served) : slot(served) {}
     ~SlotReader() override;
     void run() override;
 
-    // The accept loop: slot slotIndex holds a new connection; serve it.
+    // The accept loop: the slot holds a new connection; serve it.
     void assign();
     // Whether the reader waits for a connection (it has finished with the last one, departure
     // included).
@@ -32,6 +33,10 @@ public:
     void quit();
 
 private:
+    void serve();
+
+    Slot& slot; // the slot that owns this reader
+
     // Guards `assigned`, `quitting` and changes of `busy`; a leaf lock, held only to change them.
     std::mutex mutex;
     std::condition_variable changed;

@@ -157,6 +157,22 @@ TEST(MessageFramerTest, CarryRuleAtTheEndOfEachRead) {
          Receiver::Host,
          {{"msg\nhel", Next::Later}, {"lo\n", Next::Quiet}},
          {"msg hello"}},
+        {"HostWaitsForTheNewlinePastTheGrace",
+         Receiver::Host,
+         {{"msg\nsee my ", Next::Quiet}, {"msg\n", Next::Quiet}},
+         {"msg see my msg"}},
+        {"HostDropsALineCutByTheConnectionsEnd",
+         Receiver::Host,
+         {{"msg\nwhole\nmsg\nhal", Next::Quiet}},
+         {"msg whole"}},
+        {"HostDropsALoginCutByTheConnectionsEnd",
+         Receiver::Host,
+         {{"login\nBo", Next::Waiting}},
+         {}},
+        {"ClientHandsOverARelayCutByTheConnectionsEnd",
+         Receiver::Client,
+         {{"msg\n0\nha", Next::Waiting}},
+         {"msg 0 ha"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -172,6 +188,63 @@ TEST(MessageFramerTest, CarryRuleAtTheEndOfEachRead) {
             std::copy(read.bytes.begin(), read.bytes.end(), framer.space());
             framer.received(uint32_t(read.bytes.size()), deliver, [&](int ms) {
                 return read.next == Next::Waiting || (ms > 0 && read.next == Next::Later);
+            });
+        }
+        framer.flush(deliver);
+        EXPECT_EQ(got, c.expected);
+    }
+}
+
+// Bytes that trickle in one read each, with gaps shorter than the client's grace (Later) or longer
+// (Quiet): the host always waits for the newline; a client takes a gap past the grace for the end
+// of a relay sent without one.
+TEST(MessageFramerTest, TrickledBytesAtSeveralGaps) {
+    const struct {
+        const char* name;
+        Receiver receiver;
+        std::string stream;
+        Next gap;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"HostByteByByteAtOnce",
+         Receiver::Host,
+         "msg\nsee my msg\n",
+         Next::Waiting,
+         {"msg see my msg"}},
+        {"HostWithinTheGrace",
+         Receiver::Host,
+         "msg\nsee my msg\n",
+         Next::Later,
+         {"msg see my msg"}},
+        {"HostPastTheGrace",
+         Receiver::Host,
+         "login\nBo\nmsg\nsee my msg\n",
+         Next::Quiet,
+         {"login Bo", "msg see my msg"}},
+        {"ClientWithinTheGrace",
+         Receiver::Client,
+         "msg\n0\nsee you\n",
+         Next::Later,
+         {"msg 0 see you"}},
+        {"ClientPastTheGraceEndsTheRelay",
+         Receiver::Client,
+         "msg\n0\nsee\n",
+         Next::Quiet,
+         {"msg 0 s"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> got;
+        MessageFramer framer(c.receiver);
+        const auto deliver = [&](char* bytes, int32_t count) {
+            for (std::string& message :
+                 ParseAll(std::string_view(bytes, size_t(count)), c.receiver))
+                got.push_back(message);
+        };
+        for (char byte : c.stream) {
+            *framer.space() = byte;
+            framer.received(1, deliver, [&](int ms) {
+                return c.gap == Next::Waiting || (ms > 0 && c.gap == Next::Later);
             });
         }
         framer.flush(deliver);

@@ -208,6 +208,29 @@ TEST_F(ServerRelay, ThirtyThirdClientWaitsForAFreeSlot) {
     EXPECT_EQ(late.take(), "login\n-1\nAnn\nlogin\n7\nLate\n");
 }
 
+// Connections that never send a byte cannot lock the room: while every slot is taken and someone
+// waits, the slot silent longest is closed; while nobody waits, none is; one that sent a login is
+// never closed for its silence after it.
+TEST_F(ServerRelay, SilentSlotMakesRoomOnlyForAWaitingConnection) {
+    constexpr int SILENT_MS = 300;
+    server().setSilentLimit(SILENT_MS);
+    std::vector<RawPeer> peers;
+    peers.push_back(joinAs("Talk", "login\n0\nTalk\n")); // the oldest, but it spoke
+    for (int i = 1; i < MAX_CLIENTS; ++i)
+        peers.push_back(join());
+    // Well past the silence, nobody waits: every connection stays.
+    EXPECT_FALSE(WaitFor([&] { return server().occupiedSlots() < 32; }, 4 * SILENT_MS));
+    RawPeer late = RawPeer::connectTo(tcpPort);
+    ASSERT_TRUE(late.valid());
+    late.send("login\nLate\n");
+    // The silent connection taken first (slot 1) went; the newcomer has its slot.
+    ASSERT_TRUE(late.readUntil("login\n1\nLate\n"));
+    EXPECT_TRUE(peers[1].readEnd());
+    EXPECT_EQ(server().occupiedSlots(), 32u);
+    peers[0].send("msg\nstill here\n");
+    EXPECT_TRUE(peers[0].readUntil("msg\n0\nstill here\n"));
+}
+
 TEST_F(ServerRelay, PendingAcceptsSlotIsFilledBeforeALowerFreedOne) {
     RawPeer a = join();
     RawPeer b = join();

@@ -6,7 +6,8 @@
 // messages), then the size of every read. Every block must be terminated and within the buffer.
 // - A peer of ours ends every message with a newline and never sends an empty field. The whole
 //   stream is already waiting, reads cut it anywhere, and the messages handed over must equal
-//   those of the whole stream parsed at once.
+//   those of the whole stream parsed at once; a login or line that the connection's end cuts
+//   short never reaches the host's handler.
 // - A peer that writes the bare protocol ends relayed lines without a newline and sends empty
 //   fields for an empty name or line. Each message is a send of its own that arrives in reads of
 //   its own (later sends come within the grace); each message must be handed over as that send
@@ -157,6 +158,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::vector<Parsed> expected;
     ParseInto(stream.data(), stream.size(), receiver, expected);
+    // The host drops a login or line that the connection's end cuts before its newline.
+    if (receiver == Receiver::Host && input.ConsumeBool()) {
+        const std::string cut = NextMessage(input, receiver);
+        if (cut.rfind("logoff", 0) != 0)
+            stream += cut.substr(0, input.ConsumeIntegralInRange<size_t>(1, cut.size() - 1));
+    }
 
     // The whole stream is already waiting: every cut is a cut of bytes that follow at once.
     FramedReader reader(receiver);
