@@ -48,7 +48,7 @@ bool StartHost(uint16_t programPort) {
         std::printf("fairness_bench: host did not start: %s\n", ActiveServer->lastError().c_str());
         return false;
     }
-    AddUserName(LocalName);
+    SetUserName(HOST_ID, LocalName);
     return true;
 }
 
