@@ -23,12 +23,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QScrollBar>
-#include <QTextCursor>
-#include <QTextDocument>
 #include <QVBoxLayout>
 
-#include <algorithm>
 #include <utility>
 
 // The window's resources live in a static library, whose initialiser the linker would drop. The
@@ -69,6 +65,7 @@ MainWindow::MainWindow(WindowCommands windowCommands) : commands(std::move(windo
     log = Find<QPlainTextEdit>(client, "IDC_LOG");
     input = Find<QLineEdit>(client, "IDC_INPUT");
     users = Find<QListWidget>(client, "IDC_USERS");
+    logControl.emplace(log);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -133,7 +130,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::refreshView() {
-    applyLog(ChatView.logSince(logCursor));
+    if (logPager.refresh(ChatView, *logControl)) {
+        refreshCall->request(); // queued behind whatever else the event loop has waiting
+    }
 
     std::vector<std::string> names = ChatView.users();
     if (names != shownUsers) {
@@ -149,82 +148,4 @@ void MainWindow::refreshView() {
         seenInputClears = clears;
         input->clear();
     }
-}
-
-void MainWindow::applyLog(ChatViewModel::LogUpdate update) {
-    if (update.cleared) {
-        log->clear();
-        blocksPerLine.clear();
-        pendingLines.clear();
-    }
-    // Lines the log let go of leave the top of what is shown first, then the waiting ones.
-    const size_t shownDropped = std::min(update.droppedFront, blocksPerLine.size());
-    const size_t waitingDropped = std::min(update.droppedFront - shownDropped, pendingLines.size());
-    pendingLines.erase(pendingLines.begin(),
-                       pendingLines.begin() + static_cast<std::ptrdiff_t>(waitingDropped));
-    for (std::string& line : update.added) {
-        pendingLines.push_back(std::move(line));
-    }
-    if (shownDropped == 0 && pendingLines.empty()) {
-        return;
-    }
-    // A busy room can hand over a whole log's worth of lines at once; showing them in slices of
-    // LINES_PER_REFRESH, one per turn of the event loop, keeps the window answering meanwhile.
-    const size_t count = std::min(pendingLines.size(), LINES_PER_REFRESH);
-    // One edit block, so that the document lays itself out once per refresh, not once per line.
-    QTextCursor cursor(log->document());
-    cursor.beginEditBlock();
-    dropLogLines(shownDropped);
-    for (size_t i = 0; i < count; ++i) {
-        appendLogLine(pendingLines[i]);
-    }
-    cursor.endEditBlock();
-    pendingLines.erase(pendingLines.begin(),
-                       pendingLines.begin() + static_cast<std::ptrdiff_t>(count));
-    if (count > 0) {
-        // The newest line shows, wherever the user had scrolled to.
-        QScrollBar* bar = log->verticalScrollBar();
-        bar->setValue(bar->maximum());
-    }
-    if (!pendingLines.empty()) {
-        refreshCall->request(); // queued behind whatever else the event loop has waiting
-    }
-}
-
-void MainWindow::appendLogLine(const std::string& line) {
-    QTextDocument* document = log->document();
-    QTextCursor cursor(document);
-    cursor.movePosition(QTextCursor::End);
-    // An empty document still has one empty block, which the first line fills.
-    const int before = blocksPerLine.empty() ? 0 : document->blockCount();
-    if (!blocksPerLine.empty()) {
-        cursor.insertBlock();
-    }
-    // Bytes that are not UTF-8 turn into replacement characters. Line feeds and carriage returns
-    // inside the line start new blocks, counted from the document rather than guessed.
-    cursor.insertText(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
-    blocksPerLine.push_back(document->blockCount() - before);
-}
-
-void MainWindow::dropLogLines(size_t count) {
-    count = std::min(count, blocksPerLine.size());
-    if (count == 0) {
-        return;
-    }
-    QTextCursor cursor(log->document());
-    if (count == blocksPerLine.size()) {
-        cursor.select(QTextCursor::Document);
-        cursor.removeSelectedText();
-        blocksPerLine.clear();
-        return;
-    }
-    int blocks = 0;
-    for (size_t i = 0; i < count; ++i) {
-        blocks += blocksPerLine.front();
-        blocksPerLine.pop_front();
-    }
-    // From the start of the first block to the start of the first kept one, separator included.
-    cursor.movePosition(QTextCursor::Start);
-    cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, blocks);
-    cursor.removeSelectedText();
 }

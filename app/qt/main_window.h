@@ -2,14 +2,15 @@
 // input line and the user list. It shows the global ChatView and follows its changes.
 #pragma once
 
+#include "app/qt/plain_text_log.h"
 #include "app/window_commands.h"
-#include "chat/chat_view_model.h"
+#include "chat/log_pager.h"
 
 #include <QWidget>
 
 #include <cstdint>
-#include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,9 +39,6 @@ private:
 
     // On the window's thread: shows what changed in ChatView since the last refresh.
     void refreshView();
-    void applyLog(ChatViewModel::LogUpdate update);
-    void appendLogLine(const std::string& line);
-    void dropLogLines(size_t count);
 
     WindowCommands commands;
     QLineEdit* name = nullptr;
@@ -54,13 +52,8 @@ private:
     // network thread when the window goes.
     std::shared_ptr<CoalescedCall> refreshCall;
     std::shared_ptr<CoalescedCall> uiTasksCall;
-    ChatViewModel::LogCursor logCursor;
-    // Text blocks of each line shown in the log, oldest first: a line with line breaks in it takes
-    // several, and dropping lines from the top must remove all of them.
-    std::deque<int> blocksPerLine;
-    // Lines handed over by ChatView but not shown yet, oldest first; see LINES_PER_REFRESH.
-    std::deque<std::string> pendingLines;
-    static constexpr size_t LINES_PER_REFRESH = 100;
+    std::optional<PlainTextLog> logControl;
+    LogPager logPager;
     std::vector<std::string> shownUsers;
     uint64_t seenInputClears = 0;
 };

@@ -4,8 +4,8 @@
 #include <winsock2.h>
 
 #include "app/control_table.h"
-#include "app/win32/dialog_view.h"
 #include "app/win32/main_dialog.h"
+#include "app/win32/rich_edit_log.h"
 #include "app/win32/wide_text.h"
 #include "chat/chat_client.h"
 #include "chat/chat_server.h"
@@ -206,7 +206,7 @@ protected:
         PostKey(item(id), 'Z');
         return WaitFor([&] { return Text(item(id)).find('z') != std::string::npos; });
     }
-    std::string logText() const { return DialogView::logText(item(IDC_LOG)); }
+    std::string logText() const { return RichEditLog::text(item(IDC_LOG)); }
 
     std::thread ui;
     std::atomic<DWORD> uiThread{0};

@@ -1,0 +1,36 @@
+// LogPager: the model's log changes turned into slices of edits on a log control.
+#include "chat/log_pager.h"
+
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
+bool LogPager::refresh(const ChatViewModel& model, LogControl& control) {
+    ChatViewModel::LogUpdate update = model.logSince(cursor);
+    if (update.cleared) {
+        control.clear();
+        shownUnits.clear();
+        waiting.clear();
+    }
+    // Lines the log let go of leave the top of what is shown first, then the waiting ones.
+    const size_t shownDropped = std::min(update.droppedFront, shownUnits.size());
+    const size_t waitingDropped = std::min(update.droppedFront - shownDropped, waiting.size());
+    waiting.erase(waiting.begin(), waiting.begin() + static_cast<std::ptrdiff_t>(waitingDropped));
+    std::move(update.added.begin(), update.added.end(), std::back_inserter(waiting));
+    if (shownDropped == 0 && waiting.empty())
+        return false;
+
+    size_t dropUnits = 0;
+    for (size_t i = 0; i < shownDropped; ++i) {
+        dropUnits += shownUnits.front();
+        shownUnits.pop_front();
+    }
+    const auto sliceEnd =
+        waiting.begin() + static_cast<std::ptrdiff_t>(std::min(waiting.size(), LINES_PER_REFRESH));
+    std::vector<std::string> slice(std::make_move_iterator(waiting.begin()),
+                                   std::make_move_iterator(sliceEnd));
+    waiting.erase(waiting.begin(), sliceEnd);
+    const std::vector<size_t> units = control.edit(dropUnits, slice);
+    shownUnits.insert(shownUnits.end(), units.begin(), units.end());
+    return !waiting.empty();
+}

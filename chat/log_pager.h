@@ -1,0 +1,39 @@
+// LogPager: how a window's log control follows ChatView's log, the same for every front-end:
+// lines the log let go of leave the top, new lines arrive in slices, and the end stays in view.
+#pragma once
+
+#include "chat/chat_view_model.h"
+
+#include <cstddef>
+#include <deque>
+#include <string>
+#include <vector>
+
+// What a front-end's log control does for the pager, in the control's own units of text (text
+// blocks, characters): a line with breaks of its own may take several, so the control says how
+// many each line took.
+class LogControl {
+public:
+    virtual ~LogControl() = default;
+    virtual void clear() = 0;
+    // One refresh's edit as one operation: the first dropUnits units leave the top, then each of
+    // lines is appended as a paragraph of its own and, when there were any, the end is scrolled
+    // into view. Returns the units each appended line took, in order.
+    virtual std::vector<size_t> edit(size_t dropUnits, const std::vector<std::string>& lines) = 0;
+};
+
+class LogPager {
+public:
+    // A busy room can hand over a whole log's worth of lines at once; showing at most this many
+    // per refresh keeps each refresh short and the window answering between them.
+    static constexpr size_t LINES_PER_REFRESH = 100;
+
+    // Brings control one slice closer to model's log. Returns true while lines are still waiting:
+    // the caller then refreshes again, after whatever else its event loop has to do.
+    bool refresh(const ChatViewModel& model, LogControl& control);
+
+private:
+    ChatViewModel::LogCursor cursor;
+    std::deque<size_t> shownUnits;   // units each shown line takes, oldest first
+    std::deque<std::string> waiting; // handed over by the model but not shown yet, oldest first
+};
