@@ -23,8 +23,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <utility>
 
 // The window's resources live in a static library, whose initialiser the linker would drop. The
@@ -80,7 +82,17 @@ MainWindow::MainWindow(WindowCommands windowCommands) : commands(std::move(windo
             [this] { commands.host(fieldTexts()); });
     new InputEditProc(input, [this](const std::string& text) { commands.enter(text); });
 
-    refreshCall = std::make_shared<CoalescedCall>(this, [this] { refreshView(); });
+    // Each refresh lays the log out and paints it; a busy room changes the view far more often
+    // than the display shows frames, and refreshes beyond that rate would only take processor
+    // time from the host's network threads.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const qreal hertz = screen != nullptr && screen->refreshRate() > 1 ? screen->refreshRate() : 60;
+    frameMs = std::max(1, static_cast<int>(1000 / hertz));
+    frameTimer = new QTimer(this);
+    frameTimer->setSingleShot(true);
+    frameTimer->setTimerType(Qt::PreciseTimer);
+    connect(frameTimer, &QTimer::timeout, this, &MainWindow::refreshView);
+    refreshCall = std::make_shared<CoalescedCall>(this, [this] { refreshAtFrameRate(); });
     seenInputClears = ChatView.inputClears();
     ChatView.setObserver([call = refreshCall] { call->request(); });
     refreshView();
@@ -91,7 +103,7 @@ MainWindow::MainWindow(WindowCommands windowCommands) : commands(std::move(windo
     name->setFocus();
     name->selectAll();
     adjustSize();
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    if (screen != nullptr) {
         move(screen->availableGeometry().center() - rect().center());
     }
 }
@@ -129,7 +141,18 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     QCoreApplication::quit();
 }
 
+void MainWindow::refreshAtFrameRate() {
+    const qint64 left = sinceRefresh.isValid() ? frameMs - sinceRefresh.elapsed() : 0;
+    if (left <= 0) {
+        refreshView();
+    } else if (!frameTimer->isActive()) {
+        frameTimer->start(static_cast<int>(left));
+    }
+}
+
 void MainWindow::refreshView() {
+    sinceRefresh.restart();
+    frameTimer->stop();
     if (logPager.refresh(ChatView, *logControl)) {
         refreshCall->request(); // queued behind whatever else the event loop has waiting
     }

@@ -6,6 +6,7 @@
 #include "app/window_commands.h"
 #include "chat/log_pager.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <cstdint>
@@ -18,6 +19,7 @@ class QLineEdit;
 class QListWidget;
 class QMenuBar;
 class QPlainTextEdit;
+class QTimer;
 class CoalescedCall;
 
 // One at a time: while it exists the window is ChatView's only observer and runs the tasks that
@@ -37,7 +39,9 @@ private:
     void showAbout();
     FieldTexts fieldTexts() const;
 
-    // On the window's thread: shows what changed in ChatView since the last refresh.
+    // On the window's thread: shows what changed in ChatView since the last refresh, at most once
+    // per frame of the display.
+    void refreshAtFrameRate();
     void refreshView();
 
     WindowCommands commands;
@@ -52,6 +56,9 @@ private:
     // network thread when the window goes.
     std::shared_ptr<CoalescedCall> refreshCall;
     std::shared_ptr<CoalescedCall> uiTasksCall;
+    QTimer* frameTimer = nullptr; // the next refresh, when the last one was less than a frame ago
+    QElapsedTimer sinceRefresh;
+    int frameMs = 16;
     std::optional<PlainTextLog> logControl;
     LogPager logPager;
     std::vector<std::string> shownUsers;
