@@ -9,6 +9,7 @@
 //                                                 the longest event-loop gap goes to PATH
 #include "app/commands.h"
 #include "app/host_commands.h"
+#include "app/qt/close_on_signal.h"
 #include "app/qt/main_window.h"
 #include "chat/program_state.h"
 #include "chat/window_ops.h"
@@ -26,7 +27,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -76,13 +76,16 @@ private:
     double longest = 0;
 };
 
-// Runs the window's event loop until done() or timeoutMs; true when done() was reached.
+// Runs the window's event loop until done() or timeoutMs; true when done() was reached. The loop
+// sleeps until an event comes, and a 5 ms timer makes sure one does.
 bool RunUntil(const std::function<bool()>& done, int timeoutMs) {
+    QTimer tick;
+    tick.start(5);
     const auto start = Clock::now();
     while (!done()) {
         if (MsSince(start) > timeoutMs)
             return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     return true;
 }
@@ -314,12 +317,12 @@ bool FloodHostingWindow(QPlainTextEdit* log) {
            std::max(floodGap, catchUpGap) < GAP_LIMIT_MS;
 }
 
-std::atomic<bool> Terminated{false};
-
-// The hosting window as one relay of relay_bench: hosts on the port until SIGTERM, with the gap
-// meter running all along, then writes the longest gap and leaves as the window's close does.
-int ServeWindow(const std::string& port, const char* gapFile) {
-    std::signal(SIGTERM, [](int) { Terminated = true; });
+// The hosting window as one relay of relay_bench: hosts on the port in the program's own event
+// loop until SIGTERM closes the window as it closes the program, with the gap meter running all
+// along, then writes the longest gap.
+int ServeWindow(QApplication& app, MainWindow& window, const std::string& port,
+                const char* gapFile) {
+    CloseOnSignal closeOnSignal(&window);
     HostCommand({"host", "", port});
     if (ChatView.users().size() != 1) {
         std::fprintf(stderr, "window_bench: the host did not start: %s\n",
@@ -328,11 +331,10 @@ int ServeWindow(const std::string& port, const char* gapFile) {
     }
     GapMeter gaps;
     gaps.start();
-    RunUntil([] { return Terminated.load(); }, 24 * 3600 * 1000);
+    app.exec();
     const double longest = gaps.stop();
     if (gapFile)
         std::ofstream(gapFile) << longest << "\n";
-    CloseCommand();
     return 0;
 }
 
@@ -345,7 +347,7 @@ int main(int argc, char** argv) {
     MainWindow window;
     window.show();
     if (argc >= 3 && std::string(argv[1]) == "--serve")
-        return ServeWindow(argv[2],
+        return ServeWindow(app, window, argv[2],
                            argc >= 5 && std::string(argv[3]) == "--gap-file" ? argv[4] : nullptr);
     auto* log = window.findChild<QPlainTextEdit*>(QStringLiteral("IDC_LOG"));
     if (!log) {
