@@ -31,7 +31,15 @@ struct MainDialogState {
     // a network thread when the window goes.
     std::shared_ptr<PostedCall> refreshCall;
     std::shared_ptr<PostedCall> uiTasksCall;
+    // A busy room changes the view far more often than the display shows frames: the log is
+    // laid out and painted at most once per frame, and what changes within a frame waits for the
+    // frame's end on a timer.
+    UINT frameMs = 16;
+    ULONGLONG lastRefresh = 0;
+    bool refreshTimerSet = false;
 };
+
+constexpr UINT_PTR REFRESH_TIMER = 1;
 
 MainDialogState Dialog;
 
@@ -104,6 +112,10 @@ void Initialise(HWND window) {
                    reinterpret_cast<WPARAM>(Dialog.chatFont), TRUE);
     ::SendMessageW(::GetDlgItem(window, IDC_USERS), WM_SETFONT,
                    reinterpret_cast<WPARAM>(Dialog.chatFont), TRUE);
+    const HDC screen = ::GetDC(window);
+    const int hertz = ::GetDeviceCaps(screen, VREFRESH); // 0 or 1: the hardware's default
+    ::ReleaseDC(window, screen);
+    Dialog.frameMs = 1000 / static_cast<UINT>(hertz > 1 ? hertz : 60);
     ::SetDlgItemTextW(window, IDC_NAME, L"<name>");
     ::SetDlgItemTextW(window, IDC_ADDRESS, L"localhost");
     ::SetDlgItemTextW(window, IDC_PORT, L"5000");
@@ -130,6 +142,25 @@ void Detach() {
         Dialog.refreshCall->detach();
     Dialog.view.reset();
     Dialog.window = nullptr;
+}
+
+void Refresh(HWND window) {
+    if (Dialog.refreshTimerSet)
+        ::KillTimer(window, REFRESH_TIMER);
+    Dialog.refreshTimerSet = false;
+    Dialog.lastRefresh = ::GetTickCount64();
+    if (Dialog.view && Dialog.view->refresh())
+        Dialog.refreshCall->request(); // the rest after whatever else is waiting
+}
+
+void RefreshAtFrameRate(HWND window) {
+    const ULONGLONG since = ::GetTickCount64() - Dialog.lastRefresh;
+    if (since >= Dialog.frameMs) {
+        Refresh(window);
+    } else if (!Dialog.refreshTimerSet) {
+        Dialog.refreshTimerSet = true;
+        ::SetTimer(window, REFRESH_TIMER, Dialog.frameMs - static_cast<UINT>(since), nullptr);
+    }
 }
 
 void Command(HWND window, int id) {
@@ -172,8 +203,11 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_REFRESH_VIEW:
         Dialog.refreshCall->taken();
-        if (Dialog.view && Dialog.view->refresh())
-            Dialog.refreshCall->request(); // the rest after whatever else is waiting
+        RefreshAtFrameRate(window);
+        return 0;
+    case WM_TIMER:
+        if (wParam == REFRESH_TIMER)
+            Refresh(window);
         return 0;
     case WM_RUN_UI_TASKS:
         Dialog.uiTasksCall->taken();
