@@ -145,12 +145,17 @@ void MainWindow::refreshAtFrameRate() {
     const qint64 left = sinceRefresh.isValid() ? frameMs - sinceRefresh.elapsed() : 0;
     if (left <= 0) {
         refreshView();
-    } else if (!frameTimer->isActive()) {
+        return;
+    }
+    // Until the frame's refresh, changes need not wake this thread: that refresh shows them.
+    refreshCall->defer();
+    if (!frameTimer->isActive()) {
         frameTimer->start(static_cast<int>(left));
     }
 }
 
 void MainWindow::refreshView() {
+    refreshCall->taken();
     sinceRefresh.restart();
     frameTimer->stop();
     if (logPager.refresh(ChatView, *logControl)) {
