@@ -10,21 +10,26 @@ bool LogPager::refresh(const ChatViewModel& model, LogControl& control) {
     if (update.cleared) {
         control.clear();
         shownUnits.clear();
+        owedDrops = 0;
         waiting.clear();
     }
-    // Lines the log let go of leave the top of what is shown first, then the waiting ones.
-    const size_t shownDropped = std::min(update.droppedFront, shownUnits.size());
+    // Lines the log let go of leave the top of what is shown first, then the waiting ones. Shown
+    // lines already owed are not counted again: the update counts from the first line after them.
+    const size_t shownDropped = std::min(update.droppedFront, shownUnits.size() - owedDrops);
     const size_t waitingDropped = std::min(update.droppedFront - shownDropped, waiting.size());
     waiting.erase(waiting.begin(), waiting.begin() + static_cast<std::ptrdiff_t>(waitingDropped));
     std::move(update.added.begin(), update.added.end(), std::back_inserter(waiting));
-    if (shownDropped == 0 && waiting.empty())
+    owedDrops += shownDropped;
+    if (owedDrops == 0 && waiting.empty())
         return false;
 
+    const size_t dropped = std::min(owedDrops, DROPS_PER_REFRESH);
     size_t dropUnits = 0;
-    for (size_t i = 0; i < shownDropped; ++i) {
+    for (size_t i = 0; i < dropped; ++i) {
         dropUnits += shownUnits.front();
         shownUnits.pop_front();
     }
+    owedDrops -= dropped;
     const auto sliceEnd =
         waiting.begin() + static_cast<std::ptrdiff_t>(std::min(waiting.size(), LINES_PER_REFRESH));
     std::vector<std::string> slice(std::make_move_iterator(waiting.begin()),
@@ -32,5 +37,5 @@ bool LogPager::refresh(const ChatViewModel& model, LogControl& control) {
     waiting.erase(waiting.begin(), sliceEnd);
     const std::vector<size_t> units = control.edit(dropUnits, slice);
     shownUnits.insert(shownUnits.end(), units.begin(), units.end());
-    return !waiting.empty();
+    return owedDrops > 0 || !waiting.empty();
 }

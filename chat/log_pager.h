@@ -27,13 +27,18 @@ public:
     // A busy room can hand over a whole log's worth of lines at once; showing at most this many
     // per refresh keeps each refresh short and the window answering between them.
     static constexpr size_t LINES_PER_REFRESH = 100;
+    // Removing lines from the top of a control costs about as much as adding them, and a busy
+    // room can let go of the whole log at once: at most this many shown lines leave per refresh,
+    // the rest with the next ones. It is more than a refresh adds, so the excess shrinks each time.
+    static constexpr size_t DROPS_PER_REFRESH = 2 * LINES_PER_REFRESH;
 
-    // Brings control one slice closer to model's log. Returns true while lines are still waiting:
-    // the caller then refreshes again, after whatever else its event loop has to do.
+    // Brings control one slice closer to model's log. Returns true while lines are still to come or
+    // to go: the caller then refreshes again, after whatever else its event loop has to do.
     bool refresh(const ChatViewModel& model, LogControl& control);
 
 private:
     ChatViewModel::LogCursor cursor;
     std::deque<size_t> shownUnits;   // units each shown line takes, oldest first
+    size_t owedDrops = 0;            // shown lines, from the top, that the model let go of
     std::deque<std::string> waiting; // handed over by the model but not shown yet, oldest first
 };

@@ -188,6 +188,18 @@ TEST(ChatViewModelTest, PagerShowsSlicesDropsFromTheTopAndStartsOverAfterAClear)
     EXPECT_EQ(control.text(), lines(151, 251));
     EXPECT_TRUE(pager.refresh(model, control));
     EXPECT_EQ(control.text(), lines(151, 351));
+    while (pager.refresh(model, control)) {
+    }
+    EXPECT_EQ(control.text(), lines(151, 1150));
+
+    // 600 shown lines go at once: each refresh takes at most 200 of them from the top.
+    for (int i = 1150; i < 1750; ++i)
+        model.appendLine(line(i));
+    EXPECT_TRUE(pager.refresh(model, control));
+    EXPECT_EQ(control.text(), lines(351, 1250));
+    while (pager.refresh(model, control)) {
+    }
+    EXPECT_EQ(control.text(), lines(751, 1750));
 
     // A clear while lines wait: none of them shows, only what came after the clear.
     model.reset(true);
