@@ -1,14 +1,20 @@
-// relay_bench: how fast our host relays a room, next to an established IRC server, ncat's chat
-// mode and the loopback floor, all on 127.0.0.1. Fan-out latency, throughput with every delivery
-// checked, join storm, and the relay's CPU per delivery, RSS and threads. Not part of ctest.
+// relay_bench: the load generator and the checks of the relay comparison. It starts one relay
+// (our host, the hosting window or ngircd) on a free loopback port, joins a room of raw clients,
+// measures it and prints one figure per line, "name value", for bench/run_relay_bench.sh, which
+// runs it over and over and makes the tables and the chart. Not part of ctest.
 //
-//   relay_bench [--runs N] [--data DIR]          our host, the hosting window, ngircd and ncat side
-//                                                by side; with --data, the latency samples and the
-//                                                throughput medians go to DIR for the chart
-//   relay_bench --target HOST:PORT --protocol ours|irc|ncat [--runs N]   one relay already running
+//   relay_bench --relay ours|window|ngircd [--clients N]
+//   relay_bench --target HOST:PORT --protocol ours|irc [--clients N]   a relay already running
+//
+// Figures: the join storm (every client connects at once; ms until every roster is complete),
+// fan-out latency (one line at a time; us until every other client has it), then for each send
+// pattern (one line per send, 16 lines per send, the whole burst in one go) throughput in
+// deliveries/s with every delivery checked for loss, corruption, duplication and order, and the
+// relay's CPU per delivery; last the relay's RSS and threads, and for the window its event loop's
+// longest gap.
 //
 // Our host runs in a child process (this program, re-executed with --serve) so that its RSS, CPU
-// and threads are measured exactly as the anchors' are, without the bench's clients in them.
+// and threads are measured exactly as ngircd's are, without the bench's clients in them.
 #include "chat/chat_server.h"
 #include "chat/program_state.h"
 #include "chat/protocol.h"
@@ -17,6 +23,7 @@
 #include "tests/support/loopback.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -37,7 +44,6 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -50,18 +56,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-enum class Protocol { Ours, Irc, Ncat };
+enum class Protocol { Ours, Irc };
 
 constexpr int WARMUP_LINES = 200;
-constexpr int LATENCY_LINES = 2000;
+constexpr int LATENCY_LINES = 1000;
+constexpr int THROUGHPUT_LINES = 1000;  // per client and send pattern
 constexpr int LINE_TIMEOUT_MS = 5000;   // one latency line must reach everybody within this
 constexpr int STALL_TIMEOUT_MS = 10000; // a throughput phase with no delivery for this long ends
 constexpr int JOIN_TIMEOUT_MS = 15000;
 constexpr size_t PAD = 40; // bytes of checkable filler in every line
-
-// Throughput phase: how many lines each send of a client carries; 0 sends a client's whole burst
-// at once. A person typing makes one send per line.
-int LinesPerSend = 0;
+constexpr int SENDS_PER_TURN = 16;
 
 double MicrosSince(Clock::time_point start, Clock::time_point end) {
     return std::chrono::duration<double, std::micro>(end - start).count();
@@ -128,8 +132,6 @@ std::string WireLine(Protocol protocol, const std::string& text) {
         return "msg\n" + text + "\n";
     case Protocol::Irc:
         return "PRIVMSG #bench :" + text + "\r\n";
-    case Protocol::Ncat:
-        return text + "\n";
     }
     return {};
 }
@@ -141,8 +143,6 @@ std::string LoginBytes(Protocol protocol, int index) {
         return "login\n" + name + "\n";
     case Protocol::Irc:
         return "NICK " + name + "\r\nUSER " + name + " 0 * :bench\r\nJOIN #bench\r\n";
-    case Protocol::Ncat:
-        return {};
     }
     return {};
 }
@@ -155,10 +155,6 @@ void SetNoDelay(int fd) {
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
-void SetNonBlocking(int fd) {
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-}
-
 sockaddr_in Loopback(uint16_t tcpPort) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -168,7 +164,7 @@ sockaddr_in Loopback(uint16_t tcpPort) {
 }
 
 // Waits (up to timeoutMs) until a socket of this machine listens on the TCP port. It reads the
-// kernel's table instead of probing: ncat's chat broker quits when a connection it listed is gone.
+// kernel's table instead of probing, so that no connection of its own is in the relay's figures.
 bool WaitListening(uint16_t tcpPort, int timeoutMs) {
     char wanted[32];
     std::snprintf(wanted, sizeof wanted, ":%04X 00000000:0000 0A", tcpPort);
@@ -206,18 +202,21 @@ long StatusField(pid_t pid, const char* field) {
     return -1;
 }
 
-// CPU time (user and system) of the process pid, its ended threads included, in nanoseconds.
-// The kernel counts it in clock ticks, so phases are kept long enough for that to be fine.
+// CPU time of the process pid in nanoseconds: the scheduler's count of time on the processor for
+// each of its threads, which is exact where the tick-based figures of /proc/PID/stat are not. The
+// relays' threads live as long as the measurement, so none of their time goes missing.
 double CpuNanos(pid_t pid) {
-    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
-    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-    std::string field;
-    double ticks = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i >= 14)
-            ticks += std::atof(field.c_str());
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* dir = ::opendir(tasks.c_str());
+    if (dir == nullptr)
+        return NAN;
+    double nanos = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] != '.')
+            nanos += std::atof(ReadFile(tasks + "/" + entry->d_name + "/schedstat").c_str());
     }
-    return ticks * 1e9 / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    ::closedir(dir);
+    return nanos;
 }
 
 class RelayProcess {
@@ -322,13 +321,11 @@ struct Client {
     int fd = -1;
     int index = 0;
     bool connected = false;
-    bool joined = false; // ncat: announced as connected
-    bool ended = false;  // the relay closed the connection
+    bool ended = false; // the relay closed the connection
     std::string in;
     size_t inPos = 0;
     std::string out;
     size_t outPos = 0;
-    size_t sendBytes = 0;       // most bytes one send may carry; 0 for no limit
     std::vector<int> rosterIds; // ours: index of the client each id names, or -1
     std::vector<bool> inRoster; // by client index
     int rosterCount = 0;
@@ -373,12 +370,6 @@ public:
             event.events = EPOLLIN | EPOLLOUT;
             event.data.u32 = static_cast<uint32_t>(i);
             ::epoll_ctl(epollFd, EPOLL_CTL_ADD, client.fd, &event);
-            // ncat's clients say nothing on joining, so a connection whose handshake the full
-            // listen queue dropped stays unseen for seconds; and its join is not compared. Join
-            // them one at a time.
-            if (protocol == Protocol::Ncat &&
-                !pumpUntil([&client] { return client.joined; }, JOIN_TIMEOUT_MS))
-                return -1.0;
         }
         const bool done = pumpUntil([this] { return everyoneJoined(); }, JOIN_TIMEOUT_MS);
         return done ? MicrosSince(start, Clock::now()) / 1000.0 : -1.0;
@@ -406,9 +397,10 @@ public:
         return samples;
     }
 
-    // Every client sends `lines` lines as fast as it can. Deliveries per second at the receivers,
-    // with every delivery checked.
-    double throughput(int lines, Errors& errors, long& deliveries) {
+    // Every client sends `lines` lines as fast as it can, linesPerSend of them in each send (0: all
+    // in one go; the kernel may still split a large send). Deliveries per second at the
+    // receivers, with every delivery checked.
+    double throughput(int lines, int linesPerSend, Errors& errors, long& deliveries) {
         const bool echo = protocol == Protocol::Ours;
         const long receivers = echo ? size() : size() - 1;
         const long expected = static_cast<long>(size()) * receivers * lines;
@@ -420,10 +412,8 @@ public:
                 bursts[static_cast<size_t>(client.index)] +=
                     WireLine(protocol, MakeText('T', client.index, seq));
         }
-        // Every line is the same length, so a send of LinesPerSend lines is a fixed byte count.
         const size_t lineBytes = WireLine(protocol, MakeText('T', 0, 0)).size();
-        for (Client& client : clients)
-            client.sendBytes = static_cast<size_t>(LinesPerSend) * lineBytes;
+        sendSize = linesPerSend > 0 ? lineBytes * static_cast<size_t>(linesPerSend) : SIZE_MAX;
         const auto start = Clock::now();
         for (Client& client : clients)
             queue(client, bursts[static_cast<size_t>(client.index)]);
@@ -450,6 +440,7 @@ public:
         errors.corrupted += corrupted;
         corrupted = 0;
         throughputLines = 0;
+        sendSize = SIZE_MAX;
         deliveries = delivered;
         const double seconds = MicrosSince(start, lastArrival) / 1e6;
         return seconds > 0 ? static_cast<double>(delivered) / seconds : 0;
@@ -458,7 +449,7 @@ public:
 private:
     bool everyoneJoined() const {
         for (const Client& client : clients) {
-            if (protocol == Protocol::Ncat ? !client.joined : client.rosterCount < size())
+            if (client.rosterCount < size())
                 return false;
         }
         return true;
@@ -498,13 +489,14 @@ private:
         return true;
     }
 
+    // Sends what the client has queued, at most SENDS_PER_TURN sends at a time: like the people
+    // of a room, every client reads between its lines, and one whose sending fills the loop's
+    // turn would stop reading and fall behind on purpose.
     void flush(Client& client) {
-        while (client.outPos < client.out.size()) {
-            size_t size = client.out.size() - client.outPos;
-            if (client.sendBytes != 0)
-                size = std::min(size, client.sendBytes);
+        for (int sends = 0; sends < SENDS_PER_TURN && client.outPos < client.out.size(); ++sends) {
             const ssize_t sent =
-                ::send(client.fd, client.out.data() + client.outPos, size, MSG_NOSIGNAL);
+                ::send(client.fd, client.out.data() + client.outPos,
+                       std::min(sendSize, client.out.size() - client.outPos), MSG_NOSIGNAL);
             if (sent <= 0)
                 break;
             client.outPos += static_cast<size_t>(sent);
@@ -546,15 +538,10 @@ private:
     }
 
     void parse(Client& client, Clock::time_point now) {
-        switch (protocol) {
-        case Protocol::Ours:
+        if (protocol == Protocol::Ours)
             parseOurs(client, now);
-            break;
-        case Protocol::Irc:
-        case Protocol::Ncat:
-            parseLines(client, now);
-            break;
-        }
+        else
+            parseIrc(client, now);
         if (client.inPos > 0 && client.inPos * 2 >= client.in.size()) {
             client.in.erase(0, client.inPos);
             client.inPos = 0;
@@ -616,8 +603,8 @@ private:
         }
     }
 
-    // IRC and ncat: one message per line.
-    void parseLines(Client& client, Clock::time_point now) {
+    // IRC: one message per line.
+    void parseIrc(Client& client, Clock::time_point now) {
         for (;;) {
             const size_t end = client.in.find('\n', client.inPos);
             if (end == std::string::npos)
@@ -627,10 +614,7 @@ private:
             client.inPos = end + 1;
             if (!line.empty() && line.back() == '\r')
                 line.remove_suffix(1);
-            if (protocol == Protocol::Irc)
-                ircLine(client, line, now);
-            else
-                ncatLine(client, line, now);
+            ircLine(client, line, now);
         }
     }
 
@@ -681,19 +665,6 @@ private:
         }
     }
 
-    void ncatLine(Client& client, std::string_view line, Clock::time_point now) {
-        if (line.rfind("<announce>", 0) == 0) {
-            if (line.find(" is connected as ") != std::string_view::npos &&
-                line.find("already") == std::string_view::npos)
-                client.joined = true; // the broker announces only to connections it serves
-            return;
-        }
-        const size_t gap = line.find("> ");
-        if (line.rfind("<user", 0) == 0 && gap != std::string_view::npos)
-            line.remove_prefix(gap + 2);
-        chat(client, -1, line, now);
-    }
-
     // One chat line at a receiver; `from` is the sender's client index as the relay named it
     // (-1 when the protocol names nobody usable, -2 when the relay's name fits no client).
     void chat(Client& client, int from, std::string_view text, Clock::time_point now) {
@@ -737,6 +708,7 @@ private:
     int latencyHave = 0;
     Clock::time_point lastArrival;
     int throughputLines = 0;
+    size_t sendSize = SIZE_MAX; // bytes a client hands to one send
     long delivered = 0;
     long duplicated = 0;
     long reordered = 0;
@@ -747,69 +719,7 @@ public:
 };
 
 // ---------------------------------------------------------------------------------------------
-// The loopback floor: no relay at all, one thread sending 64 bytes on each of n connections in
-// turn, then waiting until every receiver has its 64 bytes.
-
-std::vector<double> LoopbackFloor(int n, int count) {
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = Loopback(0);
-    ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(listener, n);
-    socklen_t length = sizeof address;
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    std::vector<int> senders, receivers;
-    const int epollFd = ::epoll_create1(EPOLL_CLOEXEC);
-    for (int i = 0; i < n; ++i) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        SetNoDelay(fd);
-        SetNonBlocking(fd);
-        receivers.push_back(fd);
-        const int accepted = ::accept(listener, nullptr, nullptr);
-        SetNoDelay(accepted);
-        senders.push_back(accepted);
-        epoll_event event{};
-        event.events = EPOLLIN;
-        event.data.u32 = static_cast<uint32_t>(i);
-        ::epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &event);
-    }
-    ::close(listener);
-    char line[64];
-    std::memset(line, 'f', sizeof line);
-    std::vector<double> samples;
-    std::vector<size_t> got(static_cast<size_t>(n));
-    for (int i = 0; i < WARMUP_LINES + count; ++i) {
-        std::fill(got.begin(), got.end(), 0);
-        int complete = 0;
-        const auto start = Clock::now();
-        for (int fd : senders)
-            ::send(fd, line, sizeof line, MSG_NOSIGNAL);
-        epoll_event events[64];
-        while (complete < n) {
-            const int ready = ::epoll_wait(epollFd, events, 64, LINE_TIMEOUT_MS);
-            if (ready <= 0)
-                break;
-            for (int e = 0; e < ready; ++e) {
-                const size_t who = events[e].data.u32;
-                char chunk[256];
-                const ssize_t r = ::recv(receivers[who], chunk, sizeof chunk, 0);
-                if (r > 0 && (got[who] += static_cast<size_t>(r)) == sizeof line)
-                    ++complete;
-            }
-        }
-        if (i >= WARMUP_LINES)
-            samples.push_back(MicrosSince(start, Clock::now()));
-    }
-    for (int fd : senders)
-        ::close(fd);
-    for (int fd : receivers)
-        ::close(fd);
-    ::close(epollFd);
-    return samples;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Figures.
+// Measuring.
 
 double Percentile(std::vector<double> samples, double p) {
     if (samples.empty())
@@ -819,224 +729,59 @@ double Percentile(std::vector<double> samples, double p) {
     return samples[std::min(at, samples.size() - 1)];
 }
 
-// One run's figures for one relay and one room size; NAN where not measured.
-struct Figures {
-    double p50 = NAN, p99 = NAN, max = NAN; // fan-out latency, us
-    double thr200 = NAN, thr1000 = NAN;     // deliveries/s
-    double errors = NAN;                    // lost + corrupted + duplicated + reordered
-    double joinMs = NAN;
-    double cpuNsPerDelivery = NAN;
-    double rssKiB = NAN, threads = NAN;
-    double gapMs = NAN;          // the hosting window's longest event-loop gap
-    std::vector<double> samples; // this run's latency samples, us
+void Print(const char* name, double value) {
+    std::printf("%s %.6g\n", name, value);
+}
+
+struct SendPattern {
+    const char* name;
+    int linesPerSend; // 0: the whole burst in one go
 };
 
-struct Relay {
-    std::string label;
-    Protocol protocol;
-    bool throughput;     // ncat splices lines under load: latency only
-    bool window = false; // the real program: window_bench --serve
-};
+const SendPattern PATTERNS[] = {{"line", 1}, {"16", 16}, {"burst", 0}};
 
-// Measures one room size against the relay at host:tcpPort; pid is the relay's process for its
-// cost figures, or -1 when the relay is not ours to watch.
-Figures Measure(const Relay& relay, const std::string& host, uint16_t tcpPort, pid_t pid, int n) {
-    Figures figures;
-    Room room(relay.protocol, host, tcpPort, n);
+// Measures the relay at host:tcpPort and prints its figures; pid is the relay's process for its
+// cost figures, or -1 when the relay is not ours to watch. False when the room never completed
+// or a delivery was wrong.
+bool Measure(Protocol protocol, const std::string& host, uint16_t tcpPort, pid_t pid, int n) {
+    Room room(protocol, host, tcpPort, n);
     const double join = room.joinStorm();
     if (join < 0) {
-        std::fprintf(stderr, "relay_bench: %s: the room of %d never completed\n",
-                     relay.label.c_str(), n);
-        return figures;
+        std::fprintf(stderr, "relay_bench: the room of %d never completed\n", n);
+        return false;
     }
-    if (relay.protocol != Protocol::Ncat)
-        figures.joinMs = join;
+    Print("join_ms", join);
     const std::vector<double> samples = room.latency(WARMUP_LINES, LATENCY_LINES);
-    figures.samples = samples;
-    figures.p50 = Percentile(samples, 0.50);
-    figures.p99 = Percentile(samples, 0.99);
-    figures.max = Percentile(samples, 1.0);
-    if (!relay.throughput)
-        return figures;
-    Errors errors;
-    const double cpuBefore = pid > 0 ? CpuNanos(pid) : 0;
-    long deliveries200 = 0, deliveries1000 = 0;
-    figures.thr200 = room.throughput(200, errors, deliveries200);
-    figures.thr1000 = room.throughput(1000, errors, deliveries1000);
-    if (pid > 0) {
-        const long total = deliveries200 + deliveries1000;
-        figures.cpuNsPerDelivery =
-            total > 0 ? (CpuNanos(pid) - cpuBefore) / static_cast<double>(total) : NAN;
-        figures.rssKiB = static_cast<double>(StatusField(pid, "VmRSS"));
-        figures.threads = static_cast<double>(StatusField(pid, "Threads"));
-    }
-    figures.errors = static_cast<double>(errors.total());
-    if (errors.total() > 0)
-        std::fprintf(stderr,
-                     "relay_bench: %s, %d clients: lost %ld, corrupted %ld, duplicated %ld, "
-                     "reordered %ld; connections the relay closed: %d\n",
-                     relay.label.c_str(), n, errors.lost, errors.corrupted, errors.duplicated,
-                     errors.reordered, room.ended);
-    return figures;
-}
-
-double Median(std::vector<double> values) {
-    values.erase(
-        std::remove_if(values.begin(), values.end(), [](double v) { return std::isnan(v); }),
-        values.end());
-    if (values.empty())
-        return NAN;
-    std::sort(values.begin(), values.end());
-    const size_t mid = values.size() / 2;
-    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
-}
-
-constexpr double Figures::*FIELDS[] = {
-    &Figures::p50,     &Figures::p99,     &Figures::max,    &Figures::thr200,
-    &Figures::thr1000, &Figures::errors,  &Figures::joinMs, &Figures::cpuNsPerDelivery,
-    &Figures::rssKiB,  &Figures::threads, &Figures::gapMs};
-
-// The runs' median, or with `pick` their minimum (-1) or maximum (+1), field by field.
-Figures Summary(const std::vector<Figures>& runs, int pick) {
-    Figures m;
-    for (double Figures::*field : FIELDS) {
-        std::vector<double> values;
-        for (const Figures& run : runs) {
-            if (!std::isnan(run.*field))
-                values.push_back(run.*field);
+    Print("latency_p50_us", Percentile(samples, 0.50));
+    Print("latency_p99_us", Percentile(samples, 0.99));
+    Print("latency_max_us", Percentile(samples, 1.0));
+    bool good = !samples.empty();
+    for (const SendPattern& pattern : PATTERNS) {
+        Errors errors;
+        long deliveries = 0;
+        const double cpuBefore = pid > 0 ? CpuNanos(pid) : 0;
+        const double rate =
+            room.throughput(THROUGHPUT_LINES, pattern.linesPerSend, errors, deliveries);
+        const std::string prefix = std::string(pattern.name) + "_";
+        Print((prefix + "deliveries_per_s").c_str(), rate);
+        if (pid > 0 && deliveries > 0)
+            Print((prefix + "cpu_ns_per_delivery").c_str(),
+                  (CpuNanos(pid) - cpuBefore) / static_cast<double>(deliveries));
+        Print((prefix + "errors").c_str(), static_cast<double>(errors.total()));
+        if (errors.total() > 0) {
+            good = false;
+            std::fprintf(stderr,
+                         "relay_bench: %s lines per send: lost %ld, corrupted %ld, duplicated "
+                         "%ld, reordered %ld; connections the relay closed: %d\n",
+                         pattern.name, errors.lost, errors.corrupted, errors.duplicated,
+                         errors.reordered, room.ended);
         }
-        if (values.empty())
-            m.*field = NAN;
-        else if (pick < 0)
-            m.*field = *std::min_element(values.begin(), values.end());
-        else if (pick > 0)
-            m.*field = *std::max_element(values.begin(), values.end());
-        else
-            m.*field = Median(values);
     }
-    return m;
-}
-
-Figures MedianOf(const std::vector<Figures>& runs) {
-    Figures m = Summary(runs, 0);
-    // Errors are not noise: show the worst run.
-    double worst = 0;
-    for (const Figures& run : runs)
-        worst = std::isnan(run.errors) ? worst : std::max(worst, run.errors);
-    m.errors = std::isnan(m.errors) ? NAN : worst;
-    return m;
-}
-
-std::string Cell(double value, int decimals = 0) {
-    if (std::isnan(value))
-        return "-";
-    char text[32];
-    // Large counts in millions, so that a cell with its range stays readable.
-    if (std::fabs(value) >= 1e6)
-        std::snprintf(text, sizeof text, "%.2fM", value / 1e6);
-    else
-        std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
-
-// "median (min-max)", or the median alone when the runs agree.
-std::string RangeCell(double median, double low, double high, int decimals) {
-    const std::string middle = Cell(median, decimals);
-    if (std::isnan(median) || Cell(low, decimals) == Cell(high, decimals))
-        return middle;
-    return middle + " (" + Cell(low, decimals) + "-" + Cell(high, decimals) + ")";
-}
-
-std::string Ratio(double ours, double theirs) {
-    if (std::isnan(ours) || std::isnan(theirs) || theirs == 0)
-        return "-";
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2fx", ours / theirs);
-    return text;
-}
-
-struct Row {
-    const char* name;
-    double Figures::*field;
-    int decimals;
-};
-
-const Row ROWS[] = {
-    {"fan-out latency p50 (us)", &Figures::p50, 0},
-    {"fan-out latency p99 (us)", &Figures::p99, 0},
-    {"fan-out latency max (us)", &Figures::max, 0},
-    {"throughput, 200 lines each (deliveries/s)", &Figures::thr200, 0},
-    {"throughput, 1000 lines each (deliveries/s)", &Figures::thr1000, 0},
-    {"lost+corrupted+duplicated+reordered (worst run)", &Figures::errors, 0},
-    {"join storm, last roster complete (ms)", &Figures::joinMs, 1},
-    {"relay CPU per delivery (ns)", &Figures::cpuNsPerDelivery, 0},
-    {"relay RSS after the throughput runs (KiB)", &Figures::rssKiB, 0},
-    {"relay threads", &Figures::threads, 0},
-    {"window event-loop longest gap (ms)", &Figures::gapMs, 1},
-};
-
-// Prints one table, a Markdown table: columns are relays, each cell the median and the range of
-// the runs; then each of our relays' medians over the anchor's (ngircd when measured).
-void PrintTable(int n, const std::vector<std::string>& labels,
-                const std::vector<std::vector<Figures>>& runs) {
-    std::vector<Figures> median, low, high;
-    for (const std::vector<Figures>& relay : runs) {
-        median.push_back(MedianOf(relay));
-        low.push_back(Summary(relay, -1));
-        high.push_back(Summary(relay, 1));
+    if (pid > 0) {
+        Print("rss_kib", static_cast<double>(StatusField(pid, "VmRSS")));
+        Print("threads", static_cast<double>(StatusField(pid, "Threads")));
     }
-    const size_t anchor =
-        static_cast<size_t>(std::find(labels.begin(), labels.end(), "ngircd") - labels.begin());
-    std::vector<size_t> compared;
-    for (size_t c = 0; anchor < labels.size() && c < labels.size(); ++c) {
-        if (labels[c] == "ours" || labels[c] == "window")
-            compared.push_back(c);
-    }
-    std::printf("\n%d clients, medians of %zu runs (min-max)\n\n| |", n, runs[0].size());
-    for (const std::string& label : labels)
-        std::printf(" %s |", label.c_str());
-    for (size_t c : compared)
-        std::printf(" %s/%s |", labels[c].c_str(), labels[anchor].c_str());
-    std::printf("\n|---|");
-    for (size_t c = 0; c < labels.size() + compared.size(); ++c)
-        std::printf("---:|");
-    std::printf("\n");
-    for (const Row& row : ROWS) {
-        bool any = false;
-        for (const Figures& column : median)
-            any = any || !std::isnan(column.*row.field);
-        if (!any)
-            continue;
-        std::printf("| %s |", row.name);
-        for (size_t c = 0; c < median.size(); ++c)
-            std::printf(" %s |", RangeCell(median[c].*row.field, low[c].*row.field,
-                                           high[c].*row.field, row.decimals)
-                                     .c_str());
-        for (size_t c : compared)
-            std::printf(" %s |", Ratio(median[c].*row.field, median[anchor].*row.field).c_str());
-        std::printf("\n");
-    }
-    std::fflush(stdout);
-}
-
-// For the chart: every run's latency samples per relay (one file each, sorted, with the fraction
-// of lines at or below each), and the throughput medians.
-void WriteData(const std::string& dir, int n, const std::vector<std::string>& labels,
-               const std::vector<std::vector<Figures>>& runs) {
-    std::ofstream throughput(dir + "/throughput_" + std::to_string(n) + ".dat");
-    throughput << "# relay thr200 thr1000 (deliveries/s, medians)\n";
-    for (size_t r = 0; r < labels.size(); ++r) {
-        std::vector<double> samples;
-        for (const Figures& run : runs[r])
-            samples.insert(samples.end(), run.samples.begin(), run.samples.end());
-        std::sort(samples.begin(), samples.end());
-        std::ofstream latency(dir + "/latency_" + std::to_string(n) + "_" + labels[r] + ".dat");
-        for (size_t i = 0; i < samples.size(); ++i)
-            latency << samples[i] << " " << double(i + 1) / double(samples.size()) << "\n";
-        const Figures median = MedianOf(runs[r]);
-        if (!std::isnan(median.thr200))
-            throughput << labels[r] << " " << median.thr200 << " " << median.thr1000 << "\n";
-    }
+    return good;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1072,65 +817,37 @@ std::string SiblingPath(const char* program) {
     return self.substr(0, self.rfind('/') + 1) + program;
 }
 
-bool StartRelay(const Relay& relay, RelayProcess& process, std::string& config) {
+bool StartRelay(const std::string& relay, RelayProcess& process, std::string& config) {
     // Given up at once: the relays bind the port themselves, and the bench runs alone.
     const uint16_t tcpPort = ReservedPort().tcpPort;
-    if (relay.window) {
+    if (relay == "window") {
         config = "/tmp/relay_bench_gap_" + std::to_string(::getpid());
         return process.start({SiblingPath("window_bench"), "--serve",
                               std::to_string(ProgramPort(tcpPort)), "--gap-file", config},
                              tcpPort);
     }
-    switch (relay.protocol) {
-    case Protocol::Ours:
+    if (relay == "ours")
         return process.start({SelfPath(), "--serve", std::to_string(ProgramPort(tcpPort))},
                              tcpPort);
-    case Protocol::Irc:
-        config = WriteNgircdConfig(tcpPort);
-        return process.start({"ngircd", "--nodaemon", "--config", config}, tcpPort);
-    case Protocol::Ncat:
-        return process.start({"ncat", "--chat", "--listen", "--max-conns", "100", "127.0.0.1",
-                              std::to_string(tcpPort)},
-                             tcpPort);
-    }
-    return false;
+    config = WriteNgircdConfig(tcpPort);
+    return process.start({"ngircd", "--nodaemon", "--config", config}, tcpPort);
 }
 
-bool OnPath(const char* program) {
-    const std::string command = std::string("command -v ") + program + " >/dev/null 2>&1";
-    return std::system(command.c_str()) == 0;
-}
-
-bool ParseProtocol(const std::string& name, Protocol& protocol) {
-    if (name == "ours")
-        protocol = Protocol::Ours;
-    else if (name == "irc")
-        protocol = Protocol::Irc;
-    else if (name == "ncat")
-        protocol = Protocol::Ncat;
-    else
-        return false;
-    return true;
-}
+struct Options {
+    std::string relay;
+    std::string target;
+    std::string protocolName = "ours";
+    int clients = 32;
+};
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: relay_bench [--runs N] [--clients N]... [--relays ours,window,ngircd,ncat]"
-                 " [--data DIR] [--lines-per-send N]\n"
-                 "       relay_bench --target HOST:PORT --protocol ours|irc|ncat [--runs N]\n"
+                 "usage: relay_bench --relay ours|window|ngircd [--clients N]\n"
+                 "       relay_bench --target HOST:PORT --protocol ours|irc [--clients N]\n"
                  "(PORT is the TCP port; for our protocol that is the number the host listens on\n"
                  "after swapping its bytes)\n");
     return 2;
 }
-
-struct Options {
-    int runs = 5;
-    std::vector<int> sizes;
-    std::string target;
-    std::string protocolName = "ours";
-    std::string only = "ours,window,ngircd,ncat";
-    std::string dataDir;
-};
 
 // False on an argument it does not know.
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -1139,116 +856,51 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         if (i + 1 >= argc)
             return false;
         const char* value = argv[++i];
-        if (arg == "--runs")
-            options.runs = std::max(1, std::atoi(value));
+        if (arg == "--relay")
+            options.relay = value;
         else if (arg == "--clients")
-            options.sizes.push_back(std::clamp(std::atoi(value), 2, MAX_CLIENTS));
+            options.clients = std::clamp(std::atoi(value), 2, MAX_CLIENTS);
         else if (arg == "--target")
             options.target = value;
         else if (arg == "--protocol")
             options.protocolName = value;
-        else if (arg == "--relays")
-            options.only = value;
-        else if (arg == "--data")
-            options.dataDir = value;
-        else if (arg == "--lines-per-send")
-            LinesPerSend = std::max(0, std::atoi(value));
         else
             return false;
     }
-    if (options.sizes.empty())
-        options.sizes = {8, 32};
-    return true;
+    return options.relay.empty() != options.target.empty() &&
+           (options.relay.empty() || options.relay == "ours" || options.relay == "window" ||
+            options.relay == "ngircd") &&
+           (options.protocolName == "ours" || options.protocolName == "irc");
 }
 
-// Measures a relay that is already running somewhere.
-int MeasureTarget(const Options& options) {
-    Protocol protocol = Protocol::Ours;
-    const size_t colon = options.target.rfind(':');
-    if (colon == std::string::npos || !ParseProtocol(options.protocolName, protocol))
-        return Usage();
-    const std::string host = options.target.substr(0, colon);
-    const auto tcpPort = static_cast<uint16_t>(std::atoi(options.target.c_str() + colon + 1));
-    const Relay relay{options.protocolName, protocol, protocol != Protocol::Ncat};
-    for (int n : options.sizes) {
-        std::vector<Figures> all;
-        for (int run = 0; run < options.runs; ++run)
-            all.push_back(Measure(relay, host, tcpPort, -1, n));
-        PrintTable(n, {relay.label}, {all});
-    }
-    return 0;
-}
-
-// The relays asked for that this machine has.
-std::vector<Relay> ChooseRelays(const std::string& only) {
-    const auto wanted = [&only](const char* label) {
-        return ("," + only + ",").find(std::string(",") + label + ",") != std::string::npos;
-    };
-    const auto have = [](const std::string& program, const char* hint) {
-        if (program.find('/') != std::string::npos ? ::access(program.c_str(), X_OK) == 0
-                                                   : OnPath(program.c_str()))
-            return true;
-        std::fprintf(stderr, "relay_bench: %s not found; %s\n", program.c_str(), hint);
-        return false;
-    };
-    const char* script = "bench/run_relay_bench.sh builds and installs what it needs";
-    std::vector<Relay> relays;
-    if (wanted("ours"))
-        relays.push_back({"ours", Protocol::Ours, true});
-    if (wanted("window") && have(SiblingPath("window_bench"), script))
-        relays.push_back({"window", Protocol::Ours, true, true});
-    if (wanted("ngircd") && have("ngircd", script))
-        relays.push_back({"ngircd", Protocol::Irc, true});
-    if (wanted("ncat") && have("ncat", script))
-        relays.push_back({"ncat", Protocol::Ncat, false});
-    return relays;
-}
-
-// One run of one relay in a process of its own.
-Figures MeasureOnce(const Relay& relay, int n) {
+// One relay in a process of its own, measured once.
+bool MeasureRelay(const Options& options) {
     RelayProcess process;
     std::string config;
-    if (!StartRelay(relay, process, config))
-        return Figures();
-    Figures figures = Measure(relay, "127.0.0.1", process.tcpPort, process.pid, n);
+    if (!StartRelay(options.relay, process, config))
+        return false;
+    const Protocol protocol = options.relay == "ngircd" ? Protocol::Irc : Protocol::Ours;
+    const bool good = Measure(protocol, "127.0.0.1", process.tcpPort, process.pid, options.clients);
     process.stop();
-    if (relay.window) {
-        std::ifstream gap(config);
-        gap >> figures.gapMs;
+    if (options.relay == "window") {
+        double gapMs = NAN;
+        std::ifstream(config) >> gapMs;
+        Print("window_gap_ms", gapMs);
     }
     if (!config.empty())
         std::remove(config.c_str());
-    return figures;
+    return good;
 }
 
-int Compare(const Options& options) {
-    const std::vector<Relay> relays = ChooseRelays(options.only);
-    std::printf("relay_bench: %d runs; %d latency lines after %d of warm-up; loopback 127.0.0.1\n",
-                options.runs, LATENCY_LINES, WARMUP_LINES);
-    for (int n : options.sizes) {
-        // Runs interleave the relays, so that a burst of noise on the machine hits them alike.
-        std::vector<std::vector<Figures>> all(relays.size() + 1);
-        for (int run = 0; run < options.runs; ++run) {
-            for (size_t r = 0; r < relays.size(); ++r)
-                all[r].push_back(MeasureOnce(relays[r], n));
-            Figures floor;
-            floor.samples = LoopbackFloor(n, LATENCY_LINES);
-            floor.p50 = Percentile(floor.samples, 0.50);
-            floor.p99 = Percentile(floor.samples, 0.99);
-            floor.max = Percentile(floor.samples, 1.0);
-            all[relays.size()].push_back(floor);
-            std::fprintf(stderr, "relay_bench: %d clients, run %d of %d done\n", n, run + 1,
-                         options.runs);
-        }
-        std::vector<std::string> labels;
-        for (const Relay& relay : relays)
-            labels.push_back(relay.label);
-        labels.push_back("floor");
-        PrintTable(n, labels, all);
-        if (!options.dataDir.empty())
-            WriteData(options.dataDir, n, labels, all);
-    }
-    return 0;
+// Measures a relay that is already running somewhere.
+bool MeasureTarget(const Options& options) {
+    const size_t colon = options.target.rfind(':');
+    if (colon == std::string::npos)
+        return false;
+    const std::string host = options.target.substr(0, colon);
+    const auto tcpPort = static_cast<uint16_t>(std::atoi(options.target.c_str() + colon + 1));
+    const Protocol protocol = options.protocolName == "irc" ? Protocol::Irc : Protocol::Ours;
+    return Measure(protocol, host, tcpPort, -1, options.clients);
 }
 
 } // namespace
@@ -1261,5 +913,5 @@ int main(int argc, char** argv) {
         return Usage();
     std::signal(SIGPIPE, SIG_IGN);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    return options.target.empty() ? Compare(options) : MeasureTarget(options);
+    return (options.target.empty() ? MeasureRelay(options) : MeasureTarget(options)) ? 0 : 1;
 }

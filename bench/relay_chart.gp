@@ -1,29 +1,25 @@
-# The relay bench's chart: fan-out latency distribution and throughput, ours against the anchors.
-# Usage: gnuplot -e "dir='DATA_DIR'; out='FILE.png'; n=32" bench/relay_chart.gp
-set terminal pngcairo size 1100,420 font "DejaVu Sans,10"
+# The relay bench's chart: CPU per delivery and throughput for each send pattern and relay, the
+# median of the runs with their range as an error bar.
+# Usage: gnuplot -e "data='FILE'; out='FILE.png'; n=32; runs=5; relays='ours ... ngircd'" relay_chart.gp
+# FILE has one row per pattern: its name, then per relay median, min and max of CPU per delivery,
+# then per relay the same of throughput.
+set terminal pngcairo size 1200,440 font "DejaVu Sans,10"
 set output out
-set multiplot layout 1,2 title sprintf("Relay bench, %d clients on 127.0.0.1", n)
-
-set title "Fan-out latency (every line of every run)"
-set xlabel "microseconds until every other client has the line"
-set ylabel "fraction of lines"
-set logscale x
-set key bottom right
-set grid
-relays = "ours window ngircd ncat floor"
-# A relay that was not measured has no file; gnuplot skips it.
-plot for [r in relays] sprintf("%s/latency_%d_%s.dat", dir, n, r) using 1:2 with lines lw 2 title r
-
-unset logscale x
-set title "Throughput (median deliveries per second)"
-set xlabel ""
-set ylabel "million deliveries/s"
+set multiplot layout 1,2 title sprintf("Relay bench, %d clients on 127.0.0.1, medians of %d runs (bars: min-max)", n, runs)
 set style data histograms
-set style histogram clustered gap 1
+set style histogram errorbars gap 1 lw 1
 set style fill solid 0.8 border -1
 set boxwidth 0.9
-set key top right
+set grid ytics
 set yrange [0:*]
-plot sprintf("%s/throughput_%d.dat", dir, n) using ($2/1e6):xtic(1) title "200 lines each", \
-     '' using ($3/1e6) title "1000 lines each"
+set key below horizontal
+count = words(relays)
+
+set title "Relay CPU per delivery (lower is better)"
+set ylabel "ns"
+plot for [i=1:count] data using 3*i-1:3*i:3*i+1:xtic(1) title word(relays, i)
+
+set title "Throughput (on 2 cores the load generator takes one)"
+set ylabel "million deliveries/s"
+plot for [i=1:count] data using (column(3*(count+i)-1)/1e6):(column(3*(count+i))/1e6):(column(3*(count+i)+1)/1e6):xtic(1) title word(relays, i)
 unset multiplot

@@ -9,6 +9,7 @@
 //                                                 the longest event-loop gap goes to PATH
 #include "app/commands.h"
 #include "app/host_commands.h"
+#include "app/qt/close_on_signal.h"
 #include "app/qt/main_window.h"
 #include "chat/program_state.h"
 #include "chat/window_ops.h"
@@ -25,13 +26,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -76,13 +79,16 @@ private:
     double longest = 0;
 };
 
-// Runs the window's event loop until done() or timeoutMs; true when done() was reached.
+// Runs the window's event loop until done() or timeoutMs; true when done() was reached. The loop
+// sleeps until an event comes, and a 5 ms timer makes sure one does.
 bool RunUntil(const std::function<bool()>& done, int timeoutMs) {
+    QTimer tick;
+    tick.start(5);
     const auto start = Clock::now();
     while (!done()) {
         if (MsSince(start) > timeoutMs)
             return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     return true;
 }
@@ -203,6 +209,7 @@ bool FloodHostingWindow(QPlainTextEdit* log) {
     }
     std::atomic<bool> done{false};
     std::atomic<long> delivered{0};
+    std::atomic<int> stillIn{0}; // clients in the room when the flood ended
     double floodMs = 0;
     bool joined = false;
     GapMeter gaps;
@@ -247,8 +254,12 @@ bool FloodHostingWindow(QPlainTextEdit* log) {
                 const size_t i = events[e].data.u32;
                 const int fd = peers[i].handle();
                 if (events[e].events & EPOLLOUT) {
-                    const ssize_t sent = ::send(fd, out[i].data() + sentBytes[i],
-                                                out[i].size() - sentBytes[i], MSG_NOSIGNAL);
+                    // At most 4 KB per turn: every client reads between its sends, as a room's
+                    // clients do, so that none falls behind the host only because this thread
+                    // was busy sending.
+                    const ssize_t sent =
+                        ::send(fd, out[i].data() + sentBytes[i],
+                               std::min<size_t>(out[i].size() - sentBytes[i], 4096), MSG_NOSIGNAL);
                     if (sent > 0)
                         sentBytes[i] += static_cast<size_t>(sent);
                     if (sentBytes[i] == out[i].size()) {
@@ -259,26 +270,35 @@ bool FloodHostingWindow(QPlainTextEdit* log) {
                     }
                 }
                 if (events[e].events & (EPOLLIN | EPOLLHUP | EPOLLERR)) {
-                    const ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
-                    if (got <= 0) {
-                        ::epoll_ctl(epollFd, EPOLL_CTL_DEL, fd, nullptr);
-                        continue;
+                    // Count relayed lines by their marker. The last bytes of a read go before the
+                    // next one, in case a marker is split between them; they are too few to hold
+                    // a whole marker, so none is counted twice.
+                    std::string& tail = carry[i];
+                    for (int round = 0; round < 8; ++round) {
+                        std::memcpy(chunk, tail.data(), tail.size());
+                        const ssize_t got =
+                            ::recv(fd, chunk + tail.size(), sizeof chunk - tail.size(), 0);
+                        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
+                            ::epoll_ctl(epollFd, EPOLL_CTL_DEL, fd, nullptr);
+                            break;
+                        }
+                        if (got < 0)
+                            break;
+                        const std::string_view text(chunk, tail.size() + static_cast<size_t>(got));
+                        long found = 0;
+                        for (size_t at = text.find("flood "); at != std::string_view::npos;
+                             at = text.find("flood ", at + 6))
+                            ++found;
+                        delivered += found;
+                        tail = std::string(
+                            text.substr(text.size() - std::min<size_t>(text.size(), 5)));
+                        lastProgress = Clock::now();
                     }
-                    // Count relayed lines by their marker; keep a few bytes in case one is split.
-                    std::string text = carry[i] + std::string(chunk, static_cast<size_t>(got));
-                    long found = 0;
-                    for (size_t at = text.find("flood "); at != std::string::npos;
-                         at = text.find("flood ", at + 6))
-                        ++found;
-                    delivered += found;
-                    carry[i] = text.substr(text.size() - std::min<size_t>(text.size(), 5));
-                    if (carry[i].find("flood ") != std::string::npos)
-                        carry[i].clear();
-                    lastProgress = Clock::now();
                 }
             }
         }
         floodMs = std::chrono::duration<double, std::milli>(lastProgress - start).count();
+        stillIn = static_cast<int>(ChatView.users().size()) - 1;
         ::close(epollFd);
         done = true;
         // The peers hang up here, after the flood; the host sees them go.
@@ -304,9 +324,11 @@ bool FloodHostingWindow(QPlainTextEdit* log) {
     const long expected = static_cast<long>(FLOOD_CLIENTS) * FLOOD_CLIENTS * FLOOD_LINES;
     std::printf("(b) hosting window, %d clients %s, %d lines each at full rate\n", FLOOD_CLIENTS,
                 joined ? "logged in" : "NOT ALL logged in", FLOOD_LINES);
-    std::printf("    relayed %ld of %ld deliveries in %.0f ms (%.0f deliveries/s)\n",
-                delivered.load(), expected, floodMs,
-                floodMs > 0 ? static_cast<double>(delivered.load()) * 1000 / floodMs : 0);
+    std::printf(
+        "    relayed %ld of %ld deliveries in %.0f ms (%.0f deliveries/s); %d clients still "
+        "in the room\n",
+        delivered.load(), expected, floodMs,
+        floodMs > 0 ? static_cast<double>(delivered.load()) * 1000 / floodMs : 0, stillIn.load());
     std::printf("    longest event-loop gap during the flood: %.1f ms; window caught up %.0f ms "
                 "later (%s), longest gap meanwhile %.1f ms\n",
                 floodGap, catchUpMs, caughtUp ? "yes" : "NO", catchUpGap);
@@ -314,12 +336,12 @@ bool FloodHostingWindow(QPlainTextEdit* log) {
            std::max(floodGap, catchUpGap) < GAP_LIMIT_MS;
 }
 
-std::atomic<bool> Terminated{false};
-
-// The hosting window as one relay of relay_bench: hosts on the port until SIGTERM, with the gap
-// meter running all along, then writes the longest gap and leaves as the window's close does.
-int ServeWindow(const std::string& port, const char* gapFile) {
-    std::signal(SIGTERM, [](int) { Terminated = true; });
+// The hosting window as one relay of relay_bench: hosts on the port in the program's own event
+// loop until SIGTERM closes the window as it closes the program, with the gap meter running all
+// along, then writes the longest gap.
+int ServeWindow(QApplication& app, MainWindow& window, const std::string& port,
+                const char* gapFile) {
+    CloseOnSignal closeOnSignal(&window);
     HostCommand({"host", "", port});
     if (ChatView.users().size() != 1) {
         std::fprintf(stderr, "window_bench: the host did not start: %s\n",
@@ -328,11 +350,10 @@ int ServeWindow(const std::string& port, const char* gapFile) {
     }
     GapMeter gaps;
     gaps.start();
-    RunUntil([] { return Terminated.load(); }, 24 * 3600 * 1000);
+    app.exec();
     const double longest = gaps.stop();
     if (gapFile)
         std::ofstream(gapFile) << longest << "\n";
-    CloseCommand();
     return 0;
 }
 
@@ -345,7 +366,7 @@ int main(int argc, char** argv) {
     MainWindow window;
     window.show();
     if (argc >= 3 && std::string(argv[1]) == "--serve")
-        return ServeWindow(argv[2],
+        return ServeWindow(app, window, argv[2],
                            argc >= 5 && std::string(argv[3]) == "--gap-file" ? argv[4] : nullptr);
     auto* log = window.findChild<QPlainTextEdit*>(QStringLiteral("IDC_LOG"));
     if (!log) {

@@ -30,6 +30,14 @@ void CoalescedCall::request() {
         Qt::QueuedConnection);
 }
 
+void CoalescedCall::defer() {
+    pending.store(true);
+}
+
+void CoalescedCall::taken() {
+    pending.store(false);
+}
+
 void CoalescedCall::detach() {
     std::lock_guard<std::mutex> targetGuard(mutex);
     target = nullptr;

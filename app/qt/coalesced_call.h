@@ -16,6 +16,12 @@ public:
     CoalescedCall(QObject* target, std::function<void()> function);
 
     void request();
+    // Target's thread, from within the call: the call put its work off (until a timer fires, say).
+    // Requests post nothing until taken(), since the work put off will see their changes.
+    void defer();
+    // Target's thread, when work put off starts and before it reads anything: a change made from
+    // here on queues another call instead of being missed.
+    void taken();
     // Target's thread, before target goes: later requests queue nothing. Waits at most for a
     // request that is queueing its call right now.
     void detach();

@@ -24,10 +24,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QScrollBar>
-#include <QTextCharFormat>
-#include <QTextCursor>
-#include <QTextDocument>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -80,6 +77,10 @@ MainWindow::MainWindow(WindowCommands windowCommands) : commands(std::move(windo
     layout->setMenuBar(bar);
     layout->addWidget(client);
     extras = new WindowExtras(this, bar, name, address, port, [this] { rerenderLog(); });
+    logControl.emplace(log, &extras->windowFeatures());
+    logPager.heard = [this](const ChatViewModel::LogUpdate& update) {
+        extras->linesArrived(update);
+    };
 
     connect(Find<QPushButton>(client, "IDC_CONNECT"), &QPushButton::clicked, this, [this] {
         extras->roomStarting(false, fieldTexts());
@@ -91,7 +92,17 @@ MainWindow::MainWindow(WindowCommands windowCommands) : commands(std::move(windo
     });
     new InputEditProc(input, [this](const std::string& text) { commands.enter(text); });
 
-    refreshCall = std::make_shared<CoalescedCall>(this, [this] { refreshView(); });
+    // Each refresh lays the log out and paints it; a busy room changes the view far more often
+    // than the display shows frames, and refreshes beyond that rate would only take processor
+    // time from the host's network threads.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const qreal hertz = screen != nullptr && screen->refreshRate() > 1 ? screen->refreshRate() : 60;
+    frameMs = std::max(1, static_cast<int>(1000 / hertz));
+    frameTimer = new QTimer(this);
+    frameTimer->setSingleShot(true);
+    frameTimer->setTimerType(Qt::PreciseTimer);
+    connect(frameTimer, &QTimer::timeout, this, &MainWindow::refreshView);
+    refreshCall = std::make_shared<CoalescedCall>(this, [this] { refreshAtFrameRate(); });
     seenInputClears = ChatView.inputClears();
     ChatView.setObserver([call = refreshCall] { call->request(); });
     refreshView();
@@ -102,7 +113,7 @@ MainWindow::MainWindow(WindowCommands windowCommands) : commands(std::move(windo
     name->setFocus();
     name->selectAll();
     adjustSize();
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    if (screen != nullptr) {
         move(screen->availableGeometry().center() - rect().center());
     }
 }
@@ -141,10 +152,26 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     QCoreApplication::quit();
 }
 
+void MainWindow::refreshAtFrameRate() {
+    const qint64 left = sinceRefresh.isValid() ? frameMs - sinceRefresh.elapsed() : 0;
+    if (left <= 0) {
+        refreshView();
+        return;
+    }
+    // Until the frame's refresh, changes need not wake this thread: that refresh shows them.
+    refreshCall->defer();
+    if (!frameTimer->isActive()) {
+        frameTimer->start(static_cast<int>(left));
+    }
+}
+
 void MainWindow::refreshView() {
-    ChatViewModel::LogUpdate update = ChatView.logSince(logCursor);
-    extras->linesArrived(update);
-    applyLog(std::move(update));
+    refreshCall->taken();
+    sinceRefresh.restart();
+    frameTimer->stop();
+    if (logPager.refresh(ChatView, *logControl)) {
+        refreshCall->request(); // queued behind whatever else the event loop has waiting
+    }
 
     std::vector<std::string> names = ChatView.users();
     if (names != shownUsers) {
@@ -162,92 +189,7 @@ void MainWindow::refreshView() {
     }
 }
 
-void MainWindow::applyLog(ChatViewModel::LogUpdate update) {
-    if (update.cleared) {
-        log->clear();
-        blocksPerLine.clear();
-        pendingLines.clear();
-    }
-    // Lines the log let go of leave the top of what is shown first, then the waiting ones.
-    const size_t shownDropped = std::min(update.droppedFront, blocksPerLine.size());
-    const size_t waitingDropped = std::min(update.droppedFront - shownDropped, pendingLines.size());
-    pendingLines.erase(pendingLines.begin(),
-                       pendingLines.begin() + static_cast<std::ptrdiff_t>(waitingDropped));
-    for (size_t i = 0; i < update.added.size(); ++i) {
-        pendingLines.emplace_back(std::move(update.added[i]), update.addedInfo[i]);
-    }
-    if (shownDropped == 0 && pendingLines.empty()) {
-        return;
-    }
-    // A busy room can hand over a whole log's worth of lines at once; showing them in slices of
-    // LINES_PER_REFRESH, one per turn of the event loop, keeps the window answering meanwhile.
-    const size_t count = std::min(pendingLines.size(), LINES_PER_REFRESH);
-    // One edit block, so that the document lays itself out once per refresh, not once per line.
-    QTextCursor cursor(log->document());
-    cursor.beginEditBlock();
-    dropLogLines(shownDropped);
-    for (size_t i = 0; i < count; ++i) {
-        appendLogLine(pendingLines[i].first, pendingLines[i].second);
-    }
-    cursor.endEditBlock();
-    pendingLines.erase(pendingLines.begin(),
-                       pendingLines.begin() + static_cast<std::ptrdiff_t>(count));
-    if (count > 0) {
-        // The newest line shows, wherever the user had scrolled to.
-        QScrollBar* bar = log->verticalScrollBar();
-        bar->setValue(bar->maximum());
-    }
-    if (!pendingLines.empty()) {
-        refreshCall->request(); // queued behind whatever else the event loop has waiting
-    }
-}
-
 void MainWindow::rerenderLog() {
-    log->clear();
-    blocksPerLine.clear();
-    pendingLines.clear();
-    logCursor = {};
-    applyLog(ChatView.logSince(logCursor));
-}
-
-void MainWindow::appendLogLine(const std::string& line, const ChatViewModel::LineInfo& info) {
-    QTextDocument* document = log->document();
-    QTextCursor cursor(document);
-    cursor.movePosition(QTextCursor::End);
-    // An empty document still has one empty block, which the first line fills.
-    const int before = blocksPerLine.empty() ? 0 : document->blockCount();
-    if (!blocksPerLine.empty()) {
-        cursor.insertBlock();
-    }
-    // Bytes that are not UTF-8 turn into replacement characters. Line feeds and carriage returns
-    // inside the line start new blocks, counted from the document rather than guessed.
-    QTextCharFormat format;
-    if (extras->shownBold(line, info)) {
-        format.setFontWeight(QFont::Bold);
-    }
-    cursor.insertText(extras->shownLine(line, info), format);
-    blocksPerLine.push_back(document->blockCount() - before);
-}
-
-void MainWindow::dropLogLines(size_t count) {
-    count = std::min(count, blocksPerLine.size());
-    if (count == 0) {
-        return;
-    }
-    QTextCursor cursor(log->document());
-    if (count == blocksPerLine.size()) {
-        cursor.select(QTextCursor::Document);
-        cursor.removeSelectedText();
-        blocksPerLine.clear();
-        return;
-    }
-    int blocks = 0;
-    for (size_t i = 0; i < count; ++i) {
-        blocks += blocksPerLine.front();
-        blocksPerLine.pop_front();
-    }
-    // From the start of the first block to the start of the first kept one, separator included.
-    cursor.movePosition(QTextCursor::Start);
-    cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, blocks);
-    cursor.removeSelectedText();
+    logPager.reshow(*logControl);
+    refreshView();
 }

@@ -2,14 +2,16 @@
 // input line and the user list. It shows the global ChatView and follows its changes.
 #pragma once
 
+#include "app/qt/plain_text_log.h"
 #include "app/window_commands.h"
-#include "chat/chat_view_model.h"
+#include "chat/log_pager.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <cstdint>
-#include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +20,7 @@ class QLineEdit;
 class QListWidget;
 class QMenuBar;
 class QPlainTextEdit;
+class QTimer;
 class CoalescedCall;
 class WindowExtras;
 
@@ -38,13 +41,12 @@ private:
     void showAbout();
     FieldTexts fieldTexts() const;
 
-    // On the window's thread: shows what changed in ChatView since the last refresh.
+    // On the window's thread: shows what changed in ChatView since the last refresh, at most once
+    // per frame of the display.
+    void refreshAtFrameRate();
     void refreshView();
-    void applyLog(ChatViewModel::LogUpdate update);
-    void appendLogLine(const std::string& line, const ChatViewModel::LineInfo& info);
     // Shows the whole log again, as the Log menu's choices now say.
     void rerenderLog();
-    void dropLogLines(size_t count);
 
     WindowCommands commands;
     QLineEdit* name = nullptr;
@@ -59,13 +61,11 @@ private:
     // network thread when the window goes.
     std::shared_ptr<CoalescedCall> refreshCall;
     std::shared_ptr<CoalescedCall> uiTasksCall;
-    ChatViewModel::LogCursor logCursor;
-    // Text blocks of each line shown in the log, oldest first: a line with line breaks in it takes
-    // several, and dropping lines from the top must remove all of them.
-    std::deque<int> blocksPerLine;
-    // Lines handed over by ChatView but not shown yet, oldest first; see LINES_PER_REFRESH.
-    std::deque<std::pair<std::string, ChatViewModel::LineInfo>> pendingLines;
-    static constexpr size_t LINES_PER_REFRESH = 100;
+    QTimer* frameTimer = nullptr; // the next refresh, when the last one was less than a frame ago
+    QElapsedTimer sinceRefresh;
+    int frameMs = 16;
+    std::optional<PlainTextLog> logControl;
+    LogPager logPager;
     std::vector<std::string> shownUsers;
     uint64_t seenInputClears = 0;
 };

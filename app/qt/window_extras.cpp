@@ -118,15 +118,6 @@ void WindowExtras::linesArrived(const ChatViewModel::LogUpdate& update) {
     scheduleTick();
 }
 
-QString WindowExtras::shownLine(const std::string& line,
-                                const ChatViewModel::LineInfo& info) const {
-    return FromUtf8(features->shownLine(line, info));
-}
-
-bool WindowExtras::shownBold(const std::string& line, const ChatViewModel::LineInfo& info) const {
-    return features->shownBold(line, info);
-}
-
 void WindowExtras::closing(const FieldTexts& fields) {
     features->closing(fields);
 }

@@ -33,9 +33,8 @@ public:
     void roomStarting(bool hosting, const FieldTexts& fields);
     // New lines of a refresh, before the log shows them.
     void linesArrived(const ChatViewModel::LogUpdate& update);
-    // A line as the log shows it, and whether it shows bold.
-    QString shownLine(const std::string& line, const ChatViewModel::LineInfo& info) const;
-    bool shownBold(const std::string& line, const ChatViewModel::LineInfo& info) const;
+    // The shared policy behind the menus: how lines show, for the log control.
+    const WindowFeatures& windowFeatures() const { return *features; }
     // The window closes with these fields.
     void closing(const FieldTexts& fields);
 

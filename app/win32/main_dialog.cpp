@@ -33,7 +33,15 @@ struct MainDialogState {
     // a network thread when the window goes.
     std::shared_ptr<PostedCall> refreshCall;
     std::shared_ptr<PostedCall> uiTasksCall;
+    // A busy room changes the view far more often than the display shows frames: the log is
+    // laid out and painted at most once per frame, and what changes within a frame waits for the
+    // frame's end on a timer.
+    UINT frameMs = 16;
+    ULONGLONG lastRefresh = 0;
+    bool refreshTimerSet = false;
 };
+
+constexpr UINT_PTR REFRESH_TIMER = 2; // DialogExtras's notification timer is 1
 
 MainDialogState Dialog;
 
@@ -97,8 +105,10 @@ void Initialise(HWND window) {
     SetIcons(window);
     Dialog.extras = std::make_unique<DialogExtras>(
         window, reinterpret_cast<HICON>(::SendMessageW(window, WM_GETICON, ICON_SMALL, 0)), [] {
-            if (Dialog.view && Dialog.view->rerender())
+            if (Dialog.view) {
+                Dialog.view->rerender();
                 Dialog.refreshCall->request();
+            }
         });
     Dialog.extras->addMenus(::GetMenu(window));
     KeepTemplateClientSize(window);
@@ -113,6 +123,10 @@ void Initialise(HWND window) {
     ::SendMessageW(::GetDlgItem(window, IDC_USERS), WM_SETFONT,
                    reinterpret_cast<WPARAM>(Dialog.chatFont), TRUE);
     Dialog.extras->showRememberedFields();
+    const HDC screen = ::GetDC(window);
+    const int hertz = ::GetDeviceCaps(screen, VREFRESH); // 0 or 1: the hardware's default
+    ::ReleaseDC(window, screen);
+    Dialog.frameMs = 1000 / static_cast<UINT>(hertz > 1 ? hertz : 60);
 
     // Network threads never touch a control: they change ChatView or queue a task, and a posted
     // message brings the change to this thread.
@@ -138,6 +152,26 @@ void Detach() {
     Dialog.view.reset();
     Dialog.extras.reset();
     Dialog.window = nullptr;
+}
+
+void Refresh(HWND window) {
+    if (Dialog.refreshTimerSet)
+        ::KillTimer(window, REFRESH_TIMER);
+    Dialog.refreshTimerSet = false;
+    Dialog.lastRefresh = ::GetTickCount64();
+    if (Dialog.view && Dialog.view->refresh(Dialog.extras->active()))
+        Dialog.refreshCall->request(); // the rest after whatever else is waiting
+    Dialog.extras->scheduleTick();
+}
+
+void RefreshAtFrameRate(HWND window) {
+    const ULONGLONG since = ::GetTickCount64() - Dialog.lastRefresh;
+    if (since >= Dialog.frameMs) {
+        Refresh(window);
+    } else if (!Dialog.refreshTimerSet) {
+        Dialog.refreshTimerSet = true;
+        ::SetTimer(window, REFRESH_TIMER, Dialog.frameMs - static_cast<UINT>(since), nullptr);
+    }
 }
 
 void Command(HWND window, int id) {
@@ -183,19 +217,18 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_REFRESH_VIEW:
         Dialog.refreshCall->taken();
-        if (Dialog.view && Dialog.view->refresh(Dialog.extras->active()))
-            Dialog.refreshCall->request(); // the rest after whatever else is waiting
-        if (Dialog.extras)
-            Dialog.extras->scheduleTick();
+        RefreshAtFrameRate(window);
         return 0;
-    // The window's activation, the notification timer and the notification icon's clicks, while
-    // the window is initialised and not yet going.
+    // The window's activation, the timers and the notification icon's clicks, while the window is
+    // initialised and not yet going.
     case WM_ACTIVATE:
         if (Dialog.extras)
             Dialog.extras->activated(LOWORD(wParam) != WA_INACTIVE);
         return 0;
     case WM_TIMER:
-        if (Dialog.extras)
+        if (wParam == REFRESH_TIMER)
+            Refresh(window);
+        else if (Dialog.extras)
             Dialog.extras->timer(wParam);
         return 0;
     case WM_TRAY_ICON:

@@ -1,6 +1,8 @@
-// ChatViewModel: the user list by participant id, the log cap, the deltas a view reads, and appends
-// from several threads at once.
+// ChatViewModel: the user list by participant id, the log cap, the deltas a view reads, the pager
+// that shows them in slices, and appends from several threads at once.
 #include "chat/chat_view_model.h"
+
+#include "chat/log_pager.h"
 
 #include <gtest/gtest.h>
 
@@ -95,10 +97,45 @@ struct View {
     std::deque<std::string> lines;
 };
 
+// A log control that keeps text blocks, as a document does: a line with line feeds in it takes
+// one block per piece.
+struct BlockLog : LogControl {
+    void clear() override { blocks.clear(); }
+    std::vector<size_t> edit(size_t dropUnits, const std::vector<LogLine>& lines) override {
+        EXPECT_LE(dropUnits, blocks.size());
+        EXPECT_LE(lines.size(), LogPager::LINES_PER_REFRESH);
+        blocks.erase(blocks.begin(),
+                     blocks.begin() + std::ptrdiff_t(std::min(dropUnits, blocks.size())));
+        std::vector<size_t> units;
+        for (const LogLine& shown : lines) {
+            const std::string& line = shown.text;
+            size_t pieces = 0;
+            for (size_t at = 0;; at = line.find('\n', at) + 1) {
+                blocks.push_back(line.substr(at, line.find('\n', at) - at));
+                ++pieces;
+                if (line.find('\n', at) == std::string::npos)
+                    break;
+            }
+            units.push_back(pieces);
+        }
+        return units;
+    }
+    std::string text() const {
+        std::string all;
+        for (const std::string& block : blocks)
+            all += block + "\n";
+        return all;
+    }
+    std::deque<std::string> blocks;
+};
+
 TEST(ChatViewModelTest, ViewPollingAtRandomGetsOnlyWhatChanged) {
-    // Appends of up to 4,000 bytes drop old lines often; now and then the log is cleared.
+    // Appends of up to 4,000 bytes, some with line feeds in them, drop old lines often; now and
+    // then the log is cleared. The pager follows the same model one slice per poll.
     ChatViewModel model;
     View view;
+    LogPager pager;
+    BlockLog control;
     std::mt19937 random(7);
     size_t appended = 0;
     bool cleared = false;
@@ -108,7 +145,10 @@ TEST(ChatViewModelTest, ViewPollingAtRandomGetsOnlyWhatChanged) {
             model.reset(roll == 0);
             cleared = cleared || roll == 0;
         } else {
-            model.appendLine(std::string(random() % 4000, char('a' + step % 26)));
+            std::string line(random() % 4000, char('a' + step % 26));
+            if (roll % 5 == 0 && !line.empty())
+                line[random() % line.size()] = '\n';
+            model.appendLine(line);
             ++appended;
         }
         if (roll % 3 == 0) {
@@ -119,8 +159,69 @@ TEST(ChatViewModelTest, ViewPollingAtRandomGetsOnlyWhatChanged) {
             ASSERT_EQ(view.text(), model.logText()) << "step " << step;
             appended = 0;
             cleared = false;
+            // Whole texts of up to 100 KB: a difference is reported by size, not printed.
+            if (!pager.refresh(model, control)) {
+                ASSERT_TRUE(control.text() == model.logText())
+                    << "step " << step << ": " << control.text().size() << " bytes shown of "
+                    << model.logBytes();
+            }
         }
     }
+    while (pager.refresh(model, control)) {
+    }
+    EXPECT_TRUE(control.text() == model.logText());
+}
+
+TEST(ChatViewModelTest, PagerShowsSlicesDropsFromTheTopAndStartsOverAfterAClear) {
+    // Lines of 100 bytes with their newline, every seventh in two blocks: the log holds 999.
+    const auto line = [](int i) {
+        std::string text = std::to_string(i) + std::string(99 - std::to_string(i).size(), '.');
+        if (i % 7 == 0)
+            text[50] = '\n';
+        return text;
+    };
+    const auto lines = [&](int from, int to) {
+        std::string all;
+        for (int i = from; i < to; ++i)
+            all += line(i) + "\n";
+        return all;
+    };
+    ChatViewModel model;
+    LogPager pager;
+    BlockLog control;
+    for (int i = 0; i < 300; ++i)
+        model.appendLine(line(i));
+    EXPECT_TRUE(pager.refresh(model, control));
+    EXPECT_EQ(control.text(), lines(0, 100));
+
+    // The log lets go of lines 0 to 150: all 100 shown ones leave the top, 51 waiting ones never
+    // show.
+    for (int i = 300; i < 1150; ++i)
+        model.appendLine(line(i));
+    EXPECT_TRUE(pager.refresh(model, control));
+    EXPECT_EQ(control.text(), lines(151, 251));
+    EXPECT_TRUE(pager.refresh(model, control));
+    EXPECT_EQ(control.text(), lines(151, 351));
+    while (pager.refresh(model, control)) {
+    }
+    EXPECT_EQ(control.text(), lines(151, 1150));
+
+    // 600 shown lines go at once: each refresh takes at most 200 of them from the top.
+    for (int i = 1150; i < 1750; ++i)
+        model.appendLine(line(i));
+    EXPECT_TRUE(pager.refresh(model, control));
+    EXPECT_EQ(control.text(), lines(351, 1250));
+    while (pager.refresh(model, control)) {
+    }
+    EXPECT_EQ(control.text(), lines(751, 1750));
+
+    // A clear while lines wait: none of them shows, only what came after the clear.
+    model.reset(true);
+    model.appendLine("after");
+    EXPECT_FALSE(pager.refresh(model, control));
+    EXPECT_EQ(control.text(), "after\n");
+    EXPECT_FALSE(pager.refresh(model, control));
+    EXPECT_EQ(control.text(), "after\n");
 }
 
 TEST(ChatViewModelTest, AppendsFromSeveralThreadsLoseNothingAndKeepOrder) {

@@ -8,6 +8,7 @@
 #include "app/win32/dialog_view.h"
 #include "app/win32/ini_store.h"
 #include "app/win32/main_dialog.h"
+#include "app/win32/rich_edit_log.h"
 #include "app/win32/registry_store.h"
 #include "app/win32/tray_notifier.h"
 #include "app/win32/wide_text.h"
@@ -246,7 +247,7 @@ protected:
         PostKey(item(id), 'Z');
         return WaitFor([&] { return Text(item(id)).find('z') != std::string::npos; });
     }
-    std::string logText() const { return DialogView::logText(item(IDC_LOG)); }
+    std::string logText() const { return RichEditLog::text(item(IDC_LOG)); }
 
     std::thread ui;
     std::atomic<DWORD> uiThread{0};
