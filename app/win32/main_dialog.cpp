@@ -6,6 +6,7 @@
 #include "app/win32/dialog_view.h"
 #include "app/win32/input_edit_proc.h"
 #include "app/win32/posted_call.h"
+#include "app/win32/rooms_menu.h"
 #include "app/win32/wide_text.h"
 #include "chat/ui_tasks.h"
 #include "chat/window_ops.h"
@@ -31,6 +32,7 @@ struct MainDialogState {
     // a network thread when the window goes.
     std::shared_ptr<PostedCall> refreshCall;
     std::shared_ptr<PostedCall> uiTasksCall;
+    std::unique_ptr<RoomsMenu> rooms;
 };
 
 MainDialogState Dialog;
@@ -92,6 +94,7 @@ HFONT CreateChatFont() {
 
 void Initialise(HWND window) {
     CreateMenuBar(window);
+    Dialog.rooms = std::make_unique<RoomsMenu>(window);
     KeepTemplateClientSize(window);
     SetIcons(window);
     const HWND input = ::GetDlgItem(window, IDC_INPUT);
@@ -129,6 +132,7 @@ void Detach() {
     if (Dialog.refreshCall)
         Dialog.refreshCall->detach();
     Dialog.view.reset();
+    Dialog.rooms.reset();
     Dialog.window = nullptr;
 }
 
@@ -145,6 +149,8 @@ void Command(HWND window, int id) {
         break;
     default:
         // IDOK from Enter in a field, IDCANCEL from Esc: nothing happens.
+        if (Dialog.rooms)
+            Dialog.rooms->choose(id);
         break;
     }
 }
@@ -174,6 +180,10 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         Dialog.refreshCall->taken();
         if (Dialog.view && Dialog.view->refresh())
             Dialog.refreshCall->request(); // the rest after whatever else is waiting
+        return 0;
+    case WM_REFRESH_ROOMS:
+        if (Dialog.rooms)
+            Dialog.rooms->refresh();
         return 0;
     case WM_RUN_UI_TASKS:
         Dialog.uiTasksCall->taken();
