@@ -20,10 +20,10 @@ constexpr int COLLISION_LIMIT = 20;
 
 AvahiStringList* TxtList(const Announcement& announcement) {
     AvahiStringList* list = nullptr;
-    const std::vector<std::string> txt = AnnouncementTxt(announcement);
-    // Prepending reverses the order; going backwards keeps it.
-    for (auto entry = txt.rbegin(); entry != txt.rend(); ++entry)
-        list = avahi_string_list_add(list, entry->c_str());
+    // A list holds its strings last added first and goes on the wire the other way round, in
+    // the order added.
+    for (const std::string& entry : AnnouncementTxt(announcement))
+        list = avahi_string_list_add(list, entry.c_str());
     return list;
 }
 
