@@ -218,7 +218,8 @@ protected:
         for (int i = 0; i < ::GetMenuItemCount(rooms); ++i) {
             wchar_t text[256] = {};
             ::GetMenuStringW(rooms, static_cast<UINT>(i), text, 256, MF_BYPOSITION);
-            const bool grayed = ::GetMenuState(rooms, static_cast<UINT>(i), MF_BYPOSITION) & MF_GRAYED;
+            const bool grayed =
+                ::GetMenuState(rooms, static_cast<UINT>(i), MF_BYPOSITION) & MF_GRAYED;
             items.push_back(Utf8FromWide(text) + (grayed ? " (disabled)" : ""));
         }
         return items;
@@ -410,8 +411,7 @@ TEST_F(MainDialog, LogDropsOldestLinesAtItsLimit) {
 TEST_F(MainDialog, RoomsMenuListsRoomsAndChoosingOneFillsTheFields) {
     openRecorded();
     EXPECT_TRUE(WaitFor([&] {
-        return roomItems() ==
-               std::vector<std::string>{"No rooms found on this network (disabled)"};
+        return roomItems() == std::vector<std::string>{"No rooms found on this network (disabled)"};
     }));
     FoundRooms.put("b", {"R&D", "10.0.0.7", 6000, 4});
     FoundRooms.put("a", {"Ann", "192.168.1.20", 5000, 1});
@@ -429,8 +429,8 @@ TEST_F(MainDialog, RoomsMenuListsRoomsAndChoosingOneFillsTheFields) {
 
     FoundRooms.setUnavailable(DnsApiDiscovery::UNAVAILABLE);
     EXPECT_TRUE(WaitFor([&] {
-        return roomItems() == std::vector<std::string>{std::string(DnsApiDiscovery::UNAVAILABLE) +
-                                                       " (disabled)"};
+        return roomItems() ==
+               std::vector<std::string>{std::string(DnsApiDiscovery::UNAVAILABLE) + " (disabled)"};
     }));
     FoundRooms.setAvailable();
 }
