@@ -16,12 +16,12 @@ struct DnsApiDiscovery::Api {
     decltype(&::DnsServiceDeRegister) DnsServiceDeRegister = nullptr;
     decltype(&::DnsServiceConstructInstance) DnsServiceConstructInstance = nullptr;
     decltype(&::DnsServiceFreeInstance) DnsServiceFreeInstance = nullptr;
-    decltype(&::DnsRecordListFree) DnsRecordListFree = nullptr;
+    decltype(&::DnsFree) DnsFree = nullptr;
 
     bool complete() const {
         return DnsServiceBrowse && DnsServiceBrowseCancel && DnsServiceResolve &&
                DnsServiceResolveCancel && DnsServiceRegister && DnsServiceDeRegister &&
-               DnsServiceConstructInstance && DnsServiceFreeInstance && DnsRecordListFree;
+               DnsServiceConstructInstance && DnsServiceFreeInstance && DnsFree;
     }
 };
 
@@ -40,6 +40,9 @@ struct DnsApiDiscovery::Shared {
 };
 
 namespace {
+
+// What the DNS-SD functions return for a request they started; mingw-w64's headers lack it.
+constexpr DNS_STATUS DNS_REQUEST_PENDING = 9506;
 
 using Shared = DnsApiDiscovery::Shared;
 
@@ -125,7 +128,7 @@ VOID WINAPI Browsed(DWORD status, PVOID context, PDNS_RECORD records) {
         }
     }
     if (records != nullptr)
-        shared->api.DnsRecordListFree(records, DnsFreeRecordList);
+        shared->api.DnsFree(records, DnsFreeRecordList);
     for (const std::wstring& name : toResolve)
         Resolve(shared, name);
 }
@@ -172,7 +175,7 @@ DnsApiDiscovery::DnsApiDiscovery(RoomList& found) : shared(std::make_shared<Shar
         Load(library, "DnsServiceDeRegister", api.DnsServiceDeRegister);
         Load(library, "DnsServiceConstructInstance", api.DnsServiceConstructInstance);
         Load(library, "DnsServiceFreeInstance", api.DnsServiceFreeInstance);
-        Load(library, "DnsRecordListFree", api.DnsRecordListFree);
+        Load(library, "DnsFree", api.DnsFree);
     }
     if (!api.complete()) {
         api = Api{};

@@ -5,8 +5,9 @@
 
 #include "discovery/discovery.h"
 
-#include <windns.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <windns.h>
 
 #include <map>
 #include <memory>

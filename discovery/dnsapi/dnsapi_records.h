@@ -3,8 +3,9 @@
 
 #include "discovery/room_record.h"
 
-#include <windns.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <windns.h>
 
 #include <string>
 #include <string_view>
