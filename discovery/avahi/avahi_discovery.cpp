@@ -35,7 +35,11 @@ std::string ResolverKey(AvahiIfIndex interface, const char* name) {
 
 AvahiDiscovery::AvahiDiscovery(RoomList& rooms) : found(rooms) {
     poll = avahi_threaded_poll_new();
-    if (poll == nullptr || avahi_threaded_poll_start(poll) < 0) {
+    if (poll != nullptr && avahi_threaded_poll_start(poll) < 0) {
+        avahi_threaded_poll_free(poll);
+        poll = nullptr;
+    }
+    if (poll == nullptr) {
         found.setUnavailable(UNAVAILABLE);
         return;
     }
@@ -68,6 +72,7 @@ void AvahiDiscovery::announce(const Announcement& announcement) {
     {
         std::lock_guard<std::mutex> guard(mutex);
         wanted = announcement;
+        fresh = true;
         requested = true;
     }
     wake.notify_one();
@@ -103,10 +108,12 @@ void AvahiDiscovery::runWorker() {
         if (requested) {
             requested = false;
             std::optional<Announcement> next = wanted;
+            const bool again = std::exchange(fresh, false);
             lock.unlock();
             avahi_threaded_poll_lock(poll);
-            if (!next || !published || next->name != published->name ||
-                next->wirePort != published->wirePort) {
+            // A new announcement replaces the old one with a goodbye; a new head count only
+            // changes the TXT record.
+            if (!next || !published || again) {
                 groupHolds = false;
                 publishedName = next ? next->name : std::string();
             }

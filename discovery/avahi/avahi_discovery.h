@@ -63,11 +63,12 @@ private:
     std::map<std::string, AvahiServiceResolver*> resolvers; // by interface and name
     std::map<std::string, int> sightings;                   // by name: resolvers of that name
 
-    // Guards the four fields below; never held while the poll's lock is taken.
+    // Guards the fields below; never held while the poll's lock is taken.
     std::mutex mutex;
     std::condition_variable wake;
     std::optional<Announcement> wanted;
     bool requested = false; // wanted differs from what the worker handed over last
+    bool fresh = false;     // announce() was called since: the room is announced anew
     bool stopping = false;
     std::thread worker;
 };
