@@ -6,6 +6,7 @@
 #include "app/commands.h"
 #include "app/room_discovery.h"
 #include "discovery/avahi/avahi_discovery.h"
+#include "discovery/discovery.h"
 #include "tests/support/chat_state.h"
 #include "tests/support/loopback.h"
 #include "tests/support/private_avahi.h"
@@ -46,8 +47,8 @@ bool Announces(const std::string& name, const std::string& port, const std::stri
     return service && (*service)[8] == port && (*service)[9] == txt;
 }
 
-std::optional<Room> Listed(const std::string& name) {
-    for (const Room& room : FoundRooms.snapshot().rooms)
+std::optional<Room> Listed(const std::string& name, const RoomList& list = FoundRooms) {
+    for (const Room& room : list.snapshot().rooms)
         if (room.name == name)
             return room;
     return std::nullopt;
@@ -90,15 +91,25 @@ protected:
 std::unique_ptr<PrivateAvahi> AvahiEndToEnd::avahi;
 
 TEST_F(AvahiEndToEnd, HostedRoomIsAnnouncedFollowsItsPeopleAndIsWithdrawn) {
+    // Another program on the machine finds the room, and sees its head count change.
+    RoomList elsewhere;
+    const std::unique_ptr<Discovery> other = CreateDiscovery(elsewhere);
+    const auto people = [&](int count) {
+        const auto room = Listed("Ann", elsewhere);
+        return room && room->address == PrivateAvahi::ADDRESS && room->port == port.programPort() &&
+               room->people == count;
+    };
     host("Ann");
     ASSERT_TRUE(WaitFor([&] { return Announces("Ann", tcpPort, txt(1)); }, WAIT_MS)) << Seen();
+    EXPECT_TRUE(WaitFor([&] { return people(1); }, WAIT_MS));
     {
         RawPeer bob = RawPeer::connectTo(port.tcpPort);
         bob.send("login\nBob\n");
         EXPECT_TRUE(WaitFor([&] { return Announces("Ann", tcpPort, txt(2)); }, WAIT_MS)) << Seen();
+        EXPECT_TRUE(WaitFor([&] { return people(2); }, WAIT_MS));
     }
     EXPECT_TRUE(WaitFor([&] { return Announces("Ann", tcpPort, txt(1)); }, WAIT_MS));
-    // The window's own room is not among the rooms found.
+    // The window's own room is not among the rooms it found.
     EXPECT_FALSE(Listed("Ann").has_value());
 
     // Hosting again replaces the announcement; the empty name stands for the machine.
@@ -109,6 +120,7 @@ TEST_F(AvahiEndToEnd, HostedRoomIsAnnouncedFollowsItsPeopleAndIsWithdrawn) {
         [&] { return Browsed("Parlox\\032room\\032on\\032" + machine).has_value(); }, WAIT_MS));
     CloseCommand();
     EXPECT_TRUE(WaitFor([&] { return PrivateAvahi::browse("_parlox._tcp").empty(); }, WAIT_MS));
+    EXPECT_TRUE(WaitFor([&] { return elsewhere.snapshot().rooms.empty(); }, WAIT_MS));
 }
 
 TEST_F(AvahiEndToEnd, PublishedRoomIsListedUntilItsPublisherEnds) {
