@@ -12,9 +12,9 @@
 class PostedCall;
 
 // Posted to the dialog when FoundRooms changed.
-inline constexpr UINT WM_REFRESH_ROOMS = WM_APP + 3;
+inline constexpr UINT WM_REFRESH_ROOMS = WM_APP + 17;
 // The rooms' command ids: IDM_ROOM_FIRST plus the item's place in the menu.
-inline constexpr int IDM_ROOM_FIRST = 10100;
+inline constexpr int IDM_ROOM_FIRST = 17000;
 
 // Made and used on the dialog's thread; while it exists it is FoundRooms' only observer.
 class RoomsMenu {
