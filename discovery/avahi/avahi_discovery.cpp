@@ -1,8 +1,6 @@
-// The Avahi backend: one client on a threaded poll, a browser and a resolver per service found,
-// and an entry group for the room announced.
+// The Avahi backend: one client on a threaded poll, the browser that finds rooms through it, and
+// an entry group for the room announced.
 #include "discovery/avahi/avahi_discovery.h"
-
-#include "discovery/avahi/avahi_records.h"
 
 #include <avahi-common/alternative.h>
 #include <avahi-common/error.h>
@@ -27,13 +25,9 @@ AvahiStringList* TxtList(const Announcement& announcement) {
     return list;
 }
 
-std::string ResolverKey(AvahiIfIndex interface, const char* name) {
-    return std::to_string(interface) + "/" + name;
-}
-
 } // namespace
 
-AvahiDiscovery::AvahiDiscovery(RoomList& rooms) : found(rooms) {
+AvahiDiscovery::AvahiDiscovery(RoomList& rooms) : found(rooms), browser(rooms) {
     poll = avahi_threaded_poll_new();
     if (poll != nullptr && avahi_threaded_poll_start(poll) < 0) {
         avahi_threaded_poll_free(poll);
@@ -158,9 +152,7 @@ void AvahiDiscovery::connectIn(unsigned milliseconds) {
 
 void AvahiDiscovery::forgetClient() {
     // Freeing the client frees everything made from it.
-    resolvers.clear();
-    sightings.clear();
-    browser = nullptr;
+    browser.forget();
     group = nullptr;
     groupHolds = false;
     if (client != nullptr)
@@ -174,18 +166,7 @@ void AvahiDiscovery::onClientState(AvahiClient* changed, AvahiClientState state)
     switch (state) {
     case AVAHI_CLIENT_S_RUNNING:
         found.setAvailable();
-        if (browser == nullptr) {
-            browser = avahi_service_browser_new(
-                client, AVAHI_IF_UNSPEC, AVAHI_PROTO_INET, SERVICE_TYPE, nullptr,
-                static_cast<AvahiLookupFlags>(0),
-                [](AvahiServiceBrowser*, AvahiIfIndex interface, AvahiProtocol protocol,
-                   AvahiBrowserEvent event, const char* name, const char* type, const char* domain,
-                   AvahiLookupResultFlags flags, void* self) {
-                    static_cast<AvahiDiscovery*>(self)->onBrowse(interface, protocol, event, name,
-                                                                 type, domain, flags);
-                },
-                this);
-        }
+        browser.start(client);
         publish();
         break;
     case AVAHI_CLIENT_S_REGISTERING:
@@ -267,61 +248,6 @@ void AvahiDiscovery::onGroupState(AvahiEntryGroup* changed, AvahiEntryGroupState
         groupHolds = false;
         publish();
     }
-}
-
-void AvahiDiscovery::onBrowse(AvahiIfIndex interface, AvahiProtocol protocol,
-                              AvahiBrowserEvent event, const char* name, const char* type,
-                              const char* domain, AvahiLookupResultFlags flags) {
-    if (event == AVAHI_BROWSER_FAILURE) {
-        avahi_service_browser_free(browser);
-        browser = nullptr;
-        return;
-    }
-    if (event != AVAHI_BROWSER_NEW && event != AVAHI_BROWSER_REMOVE)
-        return;
-    const std::string key = ResolverKey(interface, name);
-    const auto resolver = resolvers.find(key);
-    if (event == AVAHI_BROWSER_REMOVE) {
-        if (resolver == resolvers.end())
-            return;
-        avahi_service_resolver_free(resolver->second);
-        resolvers.erase(resolver);
-        if (--sightings[name] <= 0) {
-            sightings.erase(name);
-            found.remove(name);
-        }
-        return;
-    }
-    // The window's own room is not listed; a flood of services is cut off at the list's limit.
-    if ((flags & AVAHI_LOOKUP_RESULT_OUR_OWN) != 0 || resolver != resolvers.end() ||
-        resolvers.size() >= RoomList::ROOM_LIMIT)
-        return;
-    // Kept open, the resolver reports the service again whenever its data change.
-    AvahiServiceResolver* made = avahi_service_resolver_new(
-        client, interface, protocol, name, type, domain, AVAHI_PROTO_INET,
-        static_cast<AvahiLookupFlags>(0),
-        [](AvahiServiceResolver* changed, AvahiIfIndex, AvahiProtocol, AvahiResolverEvent what,
-           const char* service, const char*, const char*, const char*, const AvahiAddress* address,
-           uint16_t port, AvahiStringList* txt, AvahiLookupResultFlags, void* self) {
-            static_cast<AvahiDiscovery*>(self)->onResolve(changed, what, service, address, port,
-                                                          txt);
-        },
-        this);
-    if (made != nullptr) {
-        resolvers.emplace(key, made);
-        ++sightings[name];
-    }
-}
-
-void AvahiDiscovery::onResolve(AvahiServiceResolver*, AvahiResolverEvent event, const char* name,
-                               const AvahiAddress* address, uint16_t port, AvahiStringList* txt) {
-    if (event != AVAHI_RESOLVER_FOUND || name == nullptr)
-        return;
-    const std::optional<Room> room = RoomFromRecord(RecordFromAvahi(name, address, port, txt));
-    if (room)
-        found.put(name, *room);
-    else
-        found.remove(name);
 }
 
 std::unique_ptr<Discovery> CreateDiscovery(RoomList& found) {

@@ -1,15 +1,14 @@
 // AvahiDiscovery: announcing and finding rooms through the Avahi daemon, on Avahi's threaded poll.
 #pragma once
 
+#include "discovery/avahi/avahi_browser.h"
 #include "discovery/discovery.h"
 
 #include <avahi-client/client.h>
-#include <avahi-client/lookup.h>
 #include <avahi-client/publish.h>
 #include <avahi-common/thread-watch.h>
 
 #include <condition_variable>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -44,24 +43,17 @@ private:
     void publish();
     void onClientState(AvahiClient* changed, AvahiClientState state);
     void onGroupState(AvahiEntryGroup* changed, AvahiEntryGroupState state);
-    void onBrowse(AvahiIfIndex interface, AvahiProtocol protocol, AvahiBrowserEvent event,
-                  const char* name, const char* type, const char* domain,
-                  AvahiLookupResultFlags flags);
-    void onResolve(AvahiServiceResolver* resolver, AvahiResolverEvent event, const char* name,
-                   const AvahiAddress* address, uint16_t port, AvahiStringList* txt);
 
     RoomList& found;
     AvahiThreadedPoll* poll = nullptr;
 
     // Guarded by the poll's lock.
     AvahiClient* client = nullptr;
-    AvahiServiceBrowser* browser = nullptr;
+    AvahiBrowser browser;
     AvahiEntryGroup* group = nullptr;
     std::optional<Announcement> published; // what is to be announced while the daemon runs
     std::string publishedName;             // its name after any collisions
     bool groupHolds = false;               // the group announces published's name and port
-    std::map<std::string, AvahiServiceResolver*> resolvers; // by interface and name
-    std::map<std::string, int> sightings;                   // by name: resolvers of that name
 
     // Guards the fields below; never held while the poll's lock is taken.
     std::mutex mutex;

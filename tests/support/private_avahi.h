@@ -133,6 +133,7 @@ public:
             return;
         }
         folder = folderTemplate;
+        NamespacePair::DeleteStale();
         namespaceName = "parlox-" + std::to_string(::getpid()) + "-avahi";
         if (!RunIp({"netns", "add", namespaceName}, &why)) {
             if (why.empty())
@@ -186,20 +187,23 @@ public:
                                "--no-drop-root --no-rlimits -f " +
                                    folder + "/avahi.conf"},
                               folder + "/avahi.log");
-        return daemon.started() && WaitFor(
-                                       [] {
-                                           int code = -1;
-                                           RunForOutput({"avahi-browse", "-at"}, &code);
-                                           return code == 0;
-                                       },
-                                       20000);
+        return daemon.started() &&
+               WaitFor(
+                   [] {
+                       int code = -1;
+                       RunForOutput({"timeout", "10", "avahi-browse", "-at"}, &code);
+                       return code == 0;
+                   },
+                   20000);
     }
 
     // avahi-browse -rpt for the service type: one line per resolved service, fields split at ';'
     // (=;interface;protocol;name;type;domain;host;address;port;txt).
     static std::vector<std::vector<std::string>> browse(const std::string& type) {
         std::vector<std::vector<std::string>> services;
-        const std::string output = RunForOutput({"avahi-browse", "-rpt", type});
+        // avahi-browse now and then waits for ever on a service that changes while it resolves
+        // it: each look is bounded, and the callers look again.
+        const std::string output = RunForOutput({"timeout", "10", "avahi-browse", "-rpt", type});
         size_t start = 0;
         while (start < output.size()) {
             size_t end = output.find('\n', start);
