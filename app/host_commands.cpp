@@ -2,6 +2,7 @@
 #include "app/host_commands.h"
 
 #include "app/connection_fields.h"
+#include "app/room_discovery.h"
 #include "chat/chat_server.h"
 #include "chat/program_state.h"
 #include "chat/protocol.h"
@@ -30,21 +31,30 @@ void AppendBanner() {
 } // namespace
 
 void HostTeardown() {
+    WithdrawRoom();
     EndActiveServer();
 }
 
 void HostCommand(const FieldTexts& fields) {
     HostTeardown();
-    std::lock_guard<std::mutex> guard(ChatLock);
-    ResetChatView(true);
-    ReadConnectionFields(fields);
-    ActiveServer = std::make_unique<ChatServer>(OnServerData, OnServerLost);
-    if (ActiveServer->start(MAX_CLIENTS, PortNumber)) {
+    std::string instanceName;
+    uint16_t typedPort = 0;
+    {
+        std::lock_guard<std::mutex> guard(ChatLock);
+        ResetChatView(true);
+        ReadConnectionFields(fields);
+        ActiveServer = std::make_unique<ChatServer>(OnServerData, OnServerLost);
+        if (!ActiveServer->start(MAX_CLIENTS, PortNumber)) {
+            AppendLog("<<Error: %s>>", ActiveServer->lastError().c_str());
+            return;
+        }
         AppendBanner();
         SetUserName(HOST_ID, LocalName);
-    } else {
-        AppendLog("<<Error: %s>>", ActiveServer->lastError().c_str());
+        instanceName = RoomInstanceName(LocalName, LookupSocket.localHostName());
+        typedPort = PortNumber;
     }
+    // The room works whether or not it can be announced; announcing never waits.
+    AnnounceRoom(instanceName, typedPort);
 }
 
 void HostSend(const std::string& typed) {

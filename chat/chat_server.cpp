@@ -20,7 +20,7 @@ bool ChatServer::start(uint32_t maxClients, uint16_t port) {
     stop();
     listener = TcpSocket::createStream();
     listener->maxConnections = maxClients;
-    room = std::make_unique<Room>(handler, lostHandler);
+    room = std::make_unique<ServerCore>(handler, lostHandler);
     slots = std::make_unique<Slot[]>(maxClients);
     for (uint32_t i = 0; i < maxClients; ++i)
         slots[i].bind(i, *room);

@@ -14,7 +14,7 @@
 //   the writer finds the queues shorter, by stop, or after at most 100 ms to look again.
 #pragma once
 
-#include "chat/room.h"
+#include "chat/server_core.h"
 #include "chat/slot.h"
 #include "net/tcp_socket.h"
 #include "net/thread.h"
@@ -64,7 +64,7 @@ private:
     void endReaders();
 
     std::unique_ptr<TcpSocket> listener;
-    std::unique_ptr<Room> room;
+    std::unique_ptr<ServerCore> room;
     std::unique_ptr<Slot[]> slots;
     std::unique_ptr<ChatClient> wakeClient;
     const ServerDataHandler handler;

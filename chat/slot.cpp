@@ -1,7 +1,7 @@
 // Slot: taking and releasing a connection, and sending on it with sends combined across threads.
 #include "chat/slot.h"
 
-#include "chat/room.h"
+#include "chat/server_core.h"
 
 #include <algorithm>
 
@@ -15,7 +15,7 @@ thread_local uint32_t BatchCount = 0;
 
 } // namespace
 
-void Slot::bind(uint32_t slotIndex, Room& slotRoom) {
+void Slot::bind(uint32_t slotIndex, ServerCore& slotRoom) {
     number = slotIndex;
     owner = &slotRoom;
 }

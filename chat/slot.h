@@ -14,7 +14,7 @@
 #include <mutex>
 #include <string>
 
-class Room;
+class ServerCore;
 
 class Slot {
 public:
@@ -25,9 +25,9 @@ public:
     Slot& operator=(const Slot&) = delete;
 
     // Made once by the server's start, before any thread uses the slot.
-    void bind(uint32_t slotIndex, Room& slotRoom);
+    void bind(uint32_t slotIndex, ServerCore& slotRoom);
     uint32_t index() const { return number; }
-    Room& room() { return *owner; }
+    ServerCore& room() { return *owner; }
 
     // The accept loop: whether the slot can take a connection, and taking it.
     bool isFree();
@@ -85,7 +85,7 @@ private:
     size_t left() const { return flight.size() - flightSent + queued.size(); }
 
     uint32_t number = 0;
-    Room* owner = nullptr;
+    ServerCore* owner = nullptr;
 
     // The slot's lock. Lock order: ChatLock, then the room's waitMutex, then a slot's lock; never
     // two slots' locks at once. A sender drops it around its system call and holds `sending`.

@@ -3,7 +3,7 @@
 #include "chat/slot_reader.h"
 
 #include "chat/message_framer.h"
-#include "chat/room.h"
+#include "chat/server_core.h"
 #include "chat/slot.h"
 
 #include <algorithm>
@@ -54,7 +54,7 @@ void SlotReader::run() {
 }
 
 void SlotReader::serve() {
-    Room& room = slot.room();
+    ServerCore& room = slot.room();
     TcpSocket& socket = slot.socket;
     const auto number = static_cast<int32_t>(slot.index());
     MessageFramer framer(Receiver::Host);

@@ -20,4 +20,7 @@ everybody sees a scrolling chat log and the list of names in the room.")
 # hicolor theme, whose index comes with hicolor-icon-theme.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation | fonts-dejavu-core, hicolor-icon-theme")
+# Finding rooms on the network talks to the Avahi daemon; without it the rest works, and the Rooms
+# menu says what is missing. Building needs libavahi-client-dev (scripts/setup.sh installs it).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "avahi-daemon")
 include(CPack)

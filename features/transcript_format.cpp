@@ -3,7 +3,7 @@
 
 #include "features/local_time.h"
 
-std::string TranscriptHeader(const Room* room, std::string_view what,
+std::string TranscriptHeader(const CurrentRoom* room, std::string_view what,
                              std::chrono::system_clock::time_point time) {
     std::string header = "Parlox transcript, ";
     header += room != nullptr ? RoomTitle(*room) : std::string("no room");

@@ -29,7 +29,7 @@ TranscriptWriter::~TranscriptWriter() {
     stop();
 }
 
-void TranscriptWriter::startRoom(const Room& room, Clock::time_point now) {
+void TranscriptWriter::startRoom(const CurrentRoom& room, Clock::time_point now) {
     if (stopped)
         return;
     std::string header = TranscriptHeader(&room, "started", now);

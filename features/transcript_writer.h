@@ -2,7 +2,7 @@
 // its own, so that neither the window nor a network thread ever waits for the disk.
 #pragma once
 
-#include "features/room.h"
+#include "features/current_room.h"
 
 #include <atomic>
 #include <chrono>
@@ -34,7 +34,7 @@ public:
     TranscriptWriter& operator=(const TranscriptWriter&) = delete;
 
     // Lines from here on go to the room's file (appended to, made when missing), after a header.
-    void startRoom(const Room& room, Clock::time_point now);
+    void startRoom(const CurrentRoom& room, Clock::time_point now);
     // Before any room has started, lines are not written.
     void append(std::string_view line, Clock::time_point arrived);
     // Writes what is queued, flushes, closes the file and ends the thread. Safe to call twice.

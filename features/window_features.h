@@ -7,7 +7,7 @@
 #include "app/field_texts.h"
 #include "chat/chat_view_model.h"
 #include "features/notification_policy.h"
-#include "features/room.h"
+#include "features/current_room.h"
 #include "features/settings.h"
 #include "features/transcript_writer.h"
 
@@ -66,7 +66,7 @@ private:
     const std::filesystem::path transcriptFolder;
     Settings current;
     NotificationPolicy policy;
-    std::optional<Room> room; // the room last connected to or hosted
+    std::optional<CurrentRoom> room; // the room last connected to or hosted
     // Shared with ChatView's line listener, which may still be running on a network thread when
     // transcripts stop; stop() ends the writing, the object goes with the last holder.
     std::shared_ptr<TranscriptWriter> writer;

@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install_missing.sh cmake ninja-build g++ libgtest-dev qt6-base-dev dpkg-dev file
+scripts/install_missing.sh cmake ninja-build g++ libgtest-dev qt6-base-dev dpkg-dev file \
+    pkg-config libavahi-client-dev
 
 build_dir=build-package
 # Debian's hardening flags (fortified functions, full RELRO with immediate binding). Only the program

@@ -2,6 +2,7 @@
 #include "app/qt/app_icon.h"
 #include "app/qt/close_on_signal.h"
 #include "app/qt/main_window.h"
+#include "app/room_discovery.h"
 
 #include <QApplication>
 
@@ -32,9 +33,13 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     // Wayland compositors match the window to its desktop entry, and so to its name and icon.
     QGuiApplication::setDesktopFileName(QString::fromUtf8(APP_ID));
-    MainWindow window;
-    CloseOnSignal closeOnSignal(&window);
-    window.show();
-    app.exec();
+    StartRoomDiscovery();
+    {
+        MainWindow window;
+        CloseOnSignal closeOnSignal(&window);
+        window.show();
+        app.exec();
+    }
+    StopRoomDiscovery();
     return 0;
 }

@@ -9,6 +9,7 @@
 #include "app/qt/dialog_units.h"
 #include "app/qt/fonts.h"
 #include "app/qt/input_edit_proc.h"
+#include "app/qt/rooms_menu.h"
 #include "app/qt/window_extras.h"
 #include "chat/ui_tasks.h"
 #include "chat/window_ops.h"
@@ -133,6 +134,8 @@ QMenuBar* MainWindow::createMenu() {
     about->setObjectName(QStringLiteral("IDM_ABOUT"));
     about->setData(IDM_ABOUT);
     connect(about, &QAction::triggered, this, &MainWindow::showAbout);
+    new RoomsMenu(bar, popup->menuAction(), address, port,
+                  findChild<QPushButton*>(QStringLiteral("IDC_CONNECT")));
     return bar;
 }
 

@@ -1,4 +1,5 @@
 // Parlox's entry on Windows: the common controls, the rich-edit library, then the main dialog.
+#include "app/room_discovery.h"
 #include "app/win32/main_dialog.h"
 
 #include <commctrl.h>
@@ -7,5 +8,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     ::InitCommonControls();
     // Registers the "RichEdit20A" class of the log. Loaded once, never released.
     ::LoadLibraryW(L"RICHED20.DLL");
-    return RunMainDialog(instance);
+    StartRoomDiscovery();
+    const int result = RunMainDialog(instance);
+    StopRoomDiscovery();
+    return result;
 }

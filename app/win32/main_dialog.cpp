@@ -7,6 +7,7 @@
 #include "app/win32/dialog_view.h"
 #include "app/win32/input_edit_proc.h"
 #include "app/win32/posted_call.h"
+#include "app/win32/rooms_menu.h"
 #include "app/win32/wide_text.h"
 #include "chat/ui_tasks.h"
 #include "chat/window_ops.h"
@@ -39,6 +40,7 @@ struct MainDialogState {
     UINT frameMs = 16;
     ULONGLONG lastRefresh = 0;
     bool refreshTimerSet = false;
+    std::unique_ptr<RoomsMenu> rooms;
 };
 
 constexpr UINT_PTR REFRESH_TIMER = 2; // DialogExtras's notification timer is 1
@@ -102,6 +104,7 @@ HFONT CreateChatFont() {
 
 void Initialise(HWND window) {
     CreateMenuBar(window);
+    Dialog.rooms = std::make_unique<RoomsMenu>(window);
     SetIcons(window);
     Dialog.extras = std::make_unique<DialogExtras>(
         window, reinterpret_cast<HICON>(::SendMessageW(window, WM_GETICON, ICON_SMALL, 0)), [] {
@@ -151,6 +154,7 @@ void Detach() {
         Dialog.refreshCall->detach();
     Dialog.view.reset();
     Dialog.extras.reset();
+    Dialog.rooms.reset();
     Dialog.window = nullptr;
 }
 
@@ -188,8 +192,10 @@ void Command(HWND window, int id) {
         ::DialogBoxParamW(Dialog.instance, MAKEINTRESOURCEW(IDD_ABOUT), window, AboutDialogProc, 0);
         break;
     default:
-        // The Log and Notify menus; IDOK from Enter in a field and IDCANCEL from Esc do nothing.
-        Dialog.extras->command(id);
+        // The Log, Notify and Rooms menus; IDOK from Enter in a field and IDCANCEL from Esc do
+        // nothing.
+        if (!Dialog.extras->command(id) && Dialog.rooms)
+            Dialog.rooms->choose(id);
         break;
     }
 }
@@ -234,6 +240,10 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_TRAY_ICON:
         if (Dialog.extras)
             Dialog.extras->trayIcon(lParam);
+        return 0;
+    case WM_REFRESH_ROOMS:
+        if (Dialog.rooms)
+            Dialog.rooms->refresh();
         return 0;
     case WM_RUN_UI_TASKS:
         Dialog.uiTasksCall->taken();

@@ -7,6 +7,7 @@
 #include "app/qt/dialog_units.h"
 #include "app/qt/fonts.h"
 #include "app/qt/main_window.h"
+#include "app/room_discovery.h"
 #include "chat/window_ops.h"
 #include "tests/support/find_control.h"
 
@@ -19,7 +20,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -53,11 +56,22 @@ private Q_SLOTS:
     void enterInTheInputLineKeeps1023Bytes();
     void enterInTheFieldsAndEscDoNothing();
     void buttonsPassTheFieldTexts();
+    void roomsMenuListsRoomsAndChoosingOneFillsTheFields();
+    void roomsMenuSaysWhenThereIsNothingToChoose();
+    void roomsMenuScreenshot();
     void closingRunsTheCloseCommand(); // last: it asks the application to quit
 
 private:
     template <typename Widget> Widget* control(const char* name) {
         return FindControl<Widget>(window.get(), name);
+    }
+
+    // The Rooms menu's items as shown, each with " (disabled)" where it cannot be chosen.
+    QStringList roomItems() {
+        QStringList items;
+        for (QAction* action : window->findChild<QMenu*>(QStringLiteral("IDM_ROOMS"))->actions())
+            items << action->text() + (action->isEnabled() ? "" : " (disabled)");
+        return items;
     }
 
     std::unique_ptr<MainWindow> window;
@@ -396,6 +410,71 @@ void MainWindowTest::buttonsPassTheFieldTexts() {
     QCOMPARE(connects[0].port, std::string("port 7"));
     QCOMPARE(hosts.size(), size_t(1));
     QCOMPARE(hosts[0].address, std::string("10.0.0.2"));
+}
+
+void MainWindowTest::roomsMenuListsRoomsAndChoosingOneFillsTheFields() {
+    // Rooms stands right before About.
+    QStringList titles;
+    for (QAction* action : window->findChild<QMenuBar*>()->actions())
+        titles << action->text();
+    QCOMPARE(titles.mid(titles.size() - 2), (QStringList{"Rooms", "About"}));
+
+    FoundRooms.put("b", {"R&D", "10.0.0.7", 6000, 4});
+    FoundRooms.put("a", {"Ann", "192.168.1.20", 5000, 1});
+    const auto cleanup = qScopeGuard([] {
+        FoundRooms.remove("a");
+        FoundRooms.remove("b");
+    });
+    QTRY_COMPARE(roomItems(), (QStringList{"Ann \u2014 192.168.1.20, port 5000, 1 person",
+                                           "R&&D \u2014 10.0.0.7, port 6000, 4 people"}));
+
+    window->findChild<QMenu*>(QStringLiteral("IDM_ROOMS"))->actions()[1]->trigger();
+    QCOMPARE(control<QLineEdit>("IDC_ADDRESS")->text(), QStringLiteral("10.0.0.7"));
+    QCOMPARE(control<QLineEdit>("IDC_PORT")->text(), QStringLiteral("6000"));
+    QCOMPARE(QApplication::focusWidget(), control<QWidget>("IDC_CONNECT"));
+    // Enter then joins.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QCOMPARE(connects.size(), size_t(1));
+    QCOMPARE(connects[0].address, std::string("10.0.0.7"));
+    QCOMPARE(connects[0].port, std::string("6000"));
+}
+
+void MainWindowTest::roomsMenuSaysWhenThereIsNothingToChoose() {
+    QTRY_COMPARE(roomItems(), QStringList{"No rooms found on this network (disabled)"});
+    FoundRooms.setUnavailable("Finding rooms needs the Avahi service (avahi-daemon)");
+    const auto cleanup = qScopeGuard([] { FoundRooms.setAvailable(); });
+    QTRY_COMPARE(roomItems(),
+                 QStringList{"Finding rooms needs the Avahi service (avahi-daemon) (disabled)"});
+}
+
+// Not a test: with PARLOX_SCREENSHOT set to a file name, saves the window there as PNG with its
+// Rooms menu open on two rooms (docs/rooms-menu.png comes from it).
+void MainWindowTest::roomsMenuScreenshot() {
+    const QString path = qEnvironmentVariable("PARLOX_SCREENSHOT");
+    if (path.isEmpty())
+        QSKIP("PARLOX_SCREENSHOT not set");
+    FoundRooms.put("a", {"Ann's room", "192.168.1.20", 5000, 3});
+    FoundRooms.put("b", {"Parlox room on office-pc", "192.168.1.34", 6000, 1});
+    const auto cleanup = qScopeGuard([] {
+        FoundRooms.remove("a");
+        FoundRooms.remove("b");
+    });
+    control<QLineEdit>("IDC_NAME")->setText(QStringLiteral("Bob"));
+    auto* rooms = window->findChild<QMenu*>(QStringLiteral("IDM_ROOMS"));
+    QTRY_COMPARE(rooms->actions().size(), 2);
+    rooms->setActiveAction(rooms->actions()[0]);
+    // The window as it paints itself, and the open menu where it drops down from its title.
+    auto* bar = window->findChild<QMenuBar*>();
+    const QPoint below =
+        bar->mapTo(window.get(), bar->actionGeometry(rooms->menuAction()).bottomLeft());
+    const QPixmap menu = rooms->grab();
+    QPixmap shot(window->size().expandedTo(QSize(below.x() + menu.width() + 4, 0)));
+    shot.fill(window->palette().color(QPalette::Window));
+    QPainter painter(&shot);
+    painter.drawPixmap(0, 0, window->grab());
+    painter.drawPixmap(below, menu);
+    painter.end();
+    QVERIFY(shot.save(path, "PNG"));
 }
 
 void MainWindowTest::closingRunsTheCloseCommand() {

@@ -120,20 +120,7 @@ public:
         return ::inet_addr(side == HOST ? HOST_ADDRESS : CLIENT_ADDRESS);
     }
 
-    std::string why; // empty when the pair is ready
-
-private:
-    static constexpr const char* PREFIX = "parlox-";
-    static constexpr const char* DEVICES[2] = {"veth-host", "veth-client"};
-
-    bool configure(Side side, const char* address) {
-        return RunIp({"-n", names[side], "addr", "add", std::string(address) + "/24", "dev",
-                      DEVICES[side]}) &&
-               RunIp({"-n", names[side], "link", "set", "lo", "up"}) &&
-               RunIp({"-n", names[side], "link", "set", DEVICES[side], "up"});
-    }
-
-    // Namespaces named after a process that no longer exists.
+    // Deletes the namespaces of this program named after a process that no longer exists.
     static void DeleteStale() {
         std::vector<std::string> stale;
         std::error_code error;
@@ -147,6 +134,19 @@ private:
         }
         for (const std::string& name : stale)
             RunIp({"netns", "del", name});
+    }
+
+    std::string why; // empty when the pair is ready
+
+private:
+    static constexpr const char* PREFIX = "parlox-";
+    static constexpr const char* DEVICES[2] = {"veth-host", "veth-client"};
+
+    bool configure(Side side, const char* address) {
+        return RunIp({"-n", names[side], "addr", "add", std::string(address) + "/24", "dev",
+                      DEVICES[side]}) &&
+               RunIp({"-n", names[side], "link", "set", "lo", "up"}) &&
+               RunIp({"-n", names[side], "link", "set", DEVICES[side], "up"});
     }
 
     std::string names[2];

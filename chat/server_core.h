@@ -1,4 +1,4 @@
-// Room: what the slots of one ChatServer share: the handlers their readers call, the writer that
+// ServerCore: what the slots of one ChatServer share: the handlers their readers call, the writer that
 // sends what connections did not take at once, flow control, and the accept loop's wake-up.
 #pragma once
 
@@ -16,9 +16,9 @@ using ServerDataHandler = void (*)(int32_t slot, char* bytes, int32_t count);
 // was dropped for not reading, or closed for silence), not by the server's own stop.
 using ServerLostHandler = void (*)(int32_t slot);
 
-class Room {
+class ServerCore {
 public:
-    Room(ServerDataHandler data, ServerLostHandler lost) : handler(data), lostHandler(lost) {}
+    ServerCore(ServerDataHandler data, ServerLostHandler lost) : handler(data), lostHandler(lost) {}
 
     const ServerDataHandler handler;
     const ServerLostHandler lostHandler;

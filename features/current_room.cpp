@@ -1,13 +1,13 @@
 // Rooms as the fields name them, and their titles and file names.
-#include "features/room.h"
+#include "features/current_room.h"
 
 #include "app/connection_fields.h"
 #include "chat/formatting.h"
 #include "chat/program_state.h"
 #include "net/tcp_socket.h"
 
-Room RoomOf(bool hosting, const FieldTexts& fields) {
-    Room room;
+CurrentRoom RoomOf(bool hosting, const FieldTexts& fields) {
+    CurrentRoom room;
     room.hosting = hosting;
     room.address = hosting ? LookupSocket.localHostName()
                            : std::string(CutToCharBoundary(fields.address, FIELD_LIMIT));
@@ -15,12 +15,12 @@ Room RoomOf(bool hosting, const FieldTexts& fields) {
     return room;
 }
 
-std::string RoomTitle(const Room& room) {
+std::string RoomTitle(const CurrentRoom& room) {
     return (room.hosting ? "hosting on " : "connected to ") + room.address + " port " +
            std::to_string(room.port);
 }
 
-std::string RoomFileName(const Room& room) {
+std::string RoomFileName(const CurrentRoom& room) {
     if (room.hosting)
         return "hosting-" + std::to_string(room.port) + ".txt";
     std::string name;

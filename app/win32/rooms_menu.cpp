@@ -1,0 +1,72 @@
+// The Rooms menu: rebuilt from FoundRooms on every change, on the dialog's thread.
+#include "app/win32/rooms_menu.h"
+
+#include "app/control_table.h"
+#include "app/room_discovery.h"
+#include "app/win32/posted_call.h"
+#include "app/win32/wide_text.h"
+
+#include <string>
+
+namespace {
+
+// The place of the menu holding command in bar, or the end of bar.
+UINT PlaceOfMenuWith(HMENU bar, UINT command) {
+    const int count = ::GetMenuItemCount(bar);
+    for (int i = 0; i < count; ++i) {
+        HMENU menu = ::GetSubMenu(bar, i);
+        if (menu != nullptr && ::GetMenuState(menu, command, MF_BYCOMMAND) != UINT(-1))
+            return static_cast<UINT>(i);
+    }
+    return static_cast<UINT>(count > 0 ? count : 0);
+}
+
+} // namespace
+
+RoomsMenu::RoomsMenu(HWND owner) : dialog(owner), popup(::CreatePopupMenu()) {
+    HMENU bar = ::GetMenu(dialog);
+    ::InsertMenuW(bar, PlaceOfMenuWith(bar, IDM_ABOUT), MF_BYPOSITION | MF_POPUP,
+                  reinterpret_cast<UINT_PTR>(popup), L"Rooms");
+    ::DrawMenuBar(dialog);
+    refreshCall = std::make_shared<PostedCall>(dialog, WM_REFRESH_ROOMS);
+    FoundRooms.setObserver([call = refreshCall] { call->request(); });
+    refresh();
+}
+
+RoomsMenu::~RoomsMenu() {
+    FoundRooms.setObserver({});
+    refreshCall->detach();
+}
+
+void RoomsMenu::refresh() {
+    refreshCall->taken();
+    std::vector<RoomMenuItem> items = RoomMenuItems(FoundRooms.snapshot());
+    while (::GetMenuItemCount(popup) > 0)
+        ::DeleteMenu(popup, 0, MF_BYPOSITION);
+    for (size_t i = 0; i < items.size(); ++i) {
+        // A name's own ampersands are shown, not taken for mnemonic marks.
+        std::wstring text;
+        for (wchar_t c : WideFromUtf8(items[i].text)) {
+            text += c;
+            if (c == L'&')
+                text += L'&';
+        }
+        ::AppendMenuW(popup, MF_STRING | (items[i].enabled ? MF_ENABLED : MF_GRAYED),
+                      static_cast<UINT_PTR>(IDM_ROOM_FIRST + static_cast<int>(i)), text.c_str());
+    }
+    shown = std::move(items);
+}
+
+bool RoomsMenu::choose(int id) {
+    if (id < IDM_ROOM_FIRST || id >= IDM_ROOM_FIRST + static_cast<int>(shown.size()))
+        return false;
+    const RoomMenuItem& item = shown[static_cast<size_t>(id - IDM_ROOM_FIRST)];
+    if (!item.enabled)
+        return true;
+    ::SetDlgItemTextW(dialog, IDC_ADDRESS, WideFromUtf8(item.address).c_str());
+    ::SetDlgItemTextW(dialog, IDC_PORT, std::to_wstring(item.port).c_str());
+    // The dialog's way of moving the focus: Connect also becomes the default button.
+    ::SendMessageW(dialog, WM_NEXTDLGCTL,
+                   reinterpret_cast<WPARAM>(::GetDlgItem(dialog, IDC_CONNECT)), TRUE);
+    return true;
+}

@@ -1,0 +1,29 @@
+// Copying a resolved Avahi service into a RoomRecord: the name, the IPv4 address, the port and at
+// most TXT_STRING_LIMIT TXT strings.
+#include "discovery/avahi/avahi_records.h"
+
+#include <algorithm>
+#include <cstring>
+
+RoomRecord RecordFromAvahi(const char* name, const AvahiAddress* address, uint16_t port,
+                           AvahiStringList* txt) {
+    RoomRecord record;
+    if (name != nullptr)
+        record.name = name;
+    if (address != nullptr && address->proto == AVAHI_PROTO_INET) {
+        // The address is kept in network byte order: its bytes are the dotted form's parts.
+        std::array<uint8_t, 4> bytes{};
+        std::memcpy(bytes.data(), &address->data.ipv4.address, bytes.size());
+        record.ipv4 = bytes;
+    }
+    record.srvPort = port;
+    // Avahi's lists hold their strings last added first; the record's order is the other way
+    // round. Every string is read (the daemon bounds their number), then the first ones kept.
+    for (AvahiStringList* entry = txt; entry != nullptr; entry = avahi_string_list_get_next(entry))
+        record.txt.emplace_back(reinterpret_cast<const char*>(avahi_string_list_get_text(entry)),
+                                avahi_string_list_get_size(entry));
+    std::reverse(record.txt.begin(), record.txt.end());
+    if (record.txt.size() > TXT_STRING_LIMIT)
+        record.txt.resize(TXT_STRING_LIMIT);
+    return record;
+}
