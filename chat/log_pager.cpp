@@ -35,7 +35,7 @@ bool LogPager::refresh(const ChatViewModel& model, LogControl& control) {
     const auto sliceEnd =
         waiting.begin() + static_cast<std::ptrdiff_t>(std::min(waiting.size(), LINES_PER_REFRESH));
     std::vector<LogLine> slice(std::make_move_iterator(waiting.begin()),
-                                   std::make_move_iterator(sliceEnd));
+                               std::make_move_iterator(sliceEnd));
     waiting.erase(waiting.begin(), sliceEnd);
     const std::vector<size_t> units = control.edit(dropUnits, slice);
     shownUnits.insert(shownUnits.end(), units.begin(), units.end());
@@ -61,7 +61,8 @@ void LogPager::tell(const ChatViewModel::LogUpdate& update) {
     if (before.generation == cursor.generation) {
         const uint64_t first = cursor.end - update.added.size();
         if (before.end > first)
-            known = static_cast<size_t>(std::min<uint64_t>(before.end - first, update.added.size()));
+            known =
+                static_cast<size_t>(std::min<uint64_t>(before.end - first, update.added.size()));
     }
     if (known == 0) {
         heard(update);
@@ -70,7 +71,8 @@ void LogPager::tell(const ChatViewModel::LogUpdate& update) {
     if (known == update.added.size())
         return;
     ChatViewModel::LogUpdate fresh;
-    fresh.added.assign(update.added.begin() + static_cast<std::ptrdiff_t>(known), update.added.end());
+    fresh.added.assign(update.added.begin() + static_cast<std::ptrdiff_t>(known),
+                       update.added.end());
     fresh.addedInfo.assign(update.addedInfo.begin() + static_cast<std::ptrdiff_t>(known),
                            update.addedInfo.end());
     heard(fresh);

@@ -56,7 +56,7 @@ private:
 
     ChatViewModel::LogCursor cursor;
     ChatViewModel::LogCursor heardUpTo; // where heard() has been told up to
-    std::deque<size_t> shownUnits;   // units each shown line takes, oldest first
-    size_t owedDrops = 0;            // shown lines, from the top, that the model let go of
-    std::deque<LogLine> waiting; // handed over by the model but not shown yet, oldest first
+    std::deque<size_t> shownUnits;      // units each shown line takes, oldest first
+    size_t owedDrops = 0;               // shown lines, from the top, that the model let go of
+    std::deque<LogLine> waiting;        // handed over by the model but not shown yet, oldest first
 };

@@ -1,5 +1,5 @@
-// ServerCore: what the slots of one ChatServer share: the handlers their readers call, the writer that
-// sends what connections did not take at once, flow control, and the accept loop's wake-up.
+// ServerCore: what the slots of one ChatServer share: the handlers their readers call, the writer
+// that sends what connections did not take at once, flow control, and the accept loop's wake-up.
 #pragma once
 
 #include "chat/flow_control.h"

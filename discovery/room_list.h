@@ -26,7 +26,7 @@ public:
     void setUnavailable(std::string why);
 
     struct Snapshot {
-        std::string unavailable; // empty while finding works
+        std::string unavailable;      // empty while finding works
         std::vector<FoundRoom> rooms; // in no particular order
     };
     Snapshot snapshot() const;

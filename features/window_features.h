@@ -6,8 +6,8 @@
 
 #include "app/field_texts.h"
 #include "chat/chat_view_model.h"
-#include "features/notification_policy.h"
 #include "features/current_room.h"
+#include "features/notification_policy.h"
 #include "features/settings.h"
 #include "features/transcript_writer.h"
 

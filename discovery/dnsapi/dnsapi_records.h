@@ -13,8 +13,8 @@
 // The most TXT properties read of one service.
 inline constexpr size_t PROPERTY_LIMIT = 64;
 
-// The instance part of a full service name ("FoundRoom\.one._parlox._tcp.local" gives "FoundRoom.one", as
-// UTF-8): DNS escapes undone, the service type and domain taken off.
+// The instance part of a full service name ("FoundRoom\.one._parlox._tcp.local" gives
+// "FoundRoom.one", as UTF-8): DNS escapes undone, the service type and domain taken off.
 std::string InstanceOfServiceName(std::wstring_view fullName);
 // The full service name of an instance: dots and backslashes in it escaped, then the service
 // type and the local domain.

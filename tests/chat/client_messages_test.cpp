@@ -146,8 +146,7 @@ TEST_F(ClientMessages, HostileBytesNeverReachOutsideTheTables) {
     EXPECT_NE(LogText().find("<>: %s%s%s%n%n\n"), std::string::npos);
     // Line breaks in a received text show as marks: no line starts inside it.
     ASSERT_TRUE(WaitFor([] {
-        return LogText().find("\n<End>: x\xC2\xB6<Ann>: forged\xC2\xB6y\n") !=
-               std::string::npos;
+        return LogText().find("\n<End>: x\xC2\xB6<Ann>: forged\xC2\xB6y\n") != std::string::npos;
     }));
     // A NUL ends what is read of the block.
     peer.send(std::string("login\n3\nNul") + '\0' + "login\n5\nignored\n");

@@ -141,8 +141,7 @@ TEST_F(ServerRelay, ForgingCharactersAreRelayedAsSentAndShownAsMarks) {
     const std::string text = "hi\r<Ann>: FORGED\xE2\x80\xA8<Bob>: me too";
     mal.send("msg\n" + text + "\n");
     ASSERT_TRUE(bob.readUntil("msg\n1\n" + text + "\n"));
-    EXPECT_EQ(LogText(),
-              "<Mal\xEF\xBF\xBD>: hi\xC2\xB6<Ann>: FORGED\xC2\xB6<Bob>: me too\n");
+    EXPECT_EQ(LogText(), "<Mal\xEF\xBF\xBD>: hi\xC2\xB6<Ann>: FORGED\xC2\xB6<Bob>: me too\n");
     EXPECT_EQ(ChatView.users(), (Names{"Ann", "Bob", "Mal\xEF\xBF\xBD"}));
 }
 

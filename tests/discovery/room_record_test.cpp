@@ -117,9 +117,10 @@ TEST(RoomList, KeepsAtMostItsLimitAndReplacesByKey) {
     list.put("one more", Expect("late")); // room1's place is free again
     const RoomList::Snapshot snapshot = list.snapshot();
     EXPECT_EQ(snapshot.rooms.size(), RoomList::ROOM_LIMIT);
-    EXPECT_EQ(std::count_if(snapshot.rooms.begin(), snapshot.rooms.end(),
-                            [](const FoundRoom& r) { return r.name == "renamed" || r.name == "late"; }),
-              2);
+    EXPECT_EQ(
+        std::count_if(snapshot.rooms.begin(), snapshot.rooms.end(),
+                      [](const FoundRoom& r) { return r.name == "renamed" || r.name == "late"; }),
+        2);
     EXPECT_EQ(notices, static_cast<int>(RoomList::ROOM_LIMIT) + 3);
 
     list.setUnavailable("gone");

@@ -2,8 +2,8 @@
 // at the path it is given. scripts/screenshot-windows.sh runs it under Wine and makes
 // docs/window-windows.png from the picture. A tool, not a test.
 #include "app/control_table.h"
-#include "app/win32/rich_edit_log.h"
 #include "app/win32/main_dialog.h"
+#include "app/win32/rich_edit_log.h"
 #include "chat/window_ops.h"
 #include "tests/support/wait.h"
 
@@ -92,8 +92,8 @@ int main(int argc, char** argv) {
     if (WaitFor([&dialog] { return (dialog = MainDialogWindow()) != nullptr; })) {
         ShowRoom(dialog);
         const HWND log = ::GetDlgItem(dialog, IDC_LOG);
-        const bool filled = WaitFor(
-            [log] { return RichEditLog::text(log).find("upstairs") != std::string::npos; });
+        const bool filled =
+            WaitFor([log] { return RichEditLog::text(log).find("upstairs") != std::string::npos; });
         ::RedrawWindow(dialog, nullptr, nullptr,
                        RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
         // The X server draws what the window painted in its own time: the picture is taken once
