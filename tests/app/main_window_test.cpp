@@ -58,7 +58,6 @@ private Q_SLOTS:
     void buttonsPassTheFieldTexts();
     void roomsMenuListsRoomsAndChoosingOneFillsTheFields();
     void roomsMenuSaysWhenThereIsNothingToChoose();
-    void roomsMenuScreenshot();
     void closingRunsTheCloseCommand(); // last: it asks the application to quit
 
 private:
@@ -445,36 +444,6 @@ void MainWindowTest::roomsMenuSaysWhenThereIsNothingToChoose() {
     const auto cleanup = qScopeGuard([] { FoundRooms.setAvailable(); });
     QTRY_COMPARE(roomItems(),
                  QStringList{"Finding rooms needs the Avahi service (avahi-daemon) (disabled)"});
-}
-
-// Not a test: with PARLOX_SCREENSHOT set to a file name, saves the window there as PNG with its
-// Rooms menu open on two rooms (docs/rooms-menu.png comes from it).
-void MainWindowTest::roomsMenuScreenshot() {
-    const QString path = qEnvironmentVariable("PARLOX_SCREENSHOT");
-    if (path.isEmpty())
-        QSKIP("PARLOX_SCREENSHOT not set");
-    FoundRooms.put("a", {"Ann's room", "192.168.1.20", 5000, 3});
-    FoundRooms.put("b", {"Parlox room on office-pc", "192.168.1.34", 6000, 1});
-    const auto cleanup = qScopeGuard([] {
-        FoundRooms.remove("a");
-        FoundRooms.remove("b");
-    });
-    control<QLineEdit>("IDC_NAME")->setText(QStringLiteral("Bob"));
-    auto* rooms = window->findChild<QMenu*>(QStringLiteral("IDM_ROOMS"));
-    QTRY_COMPARE(rooms->actions().size(), 2);
-    rooms->setActiveAction(rooms->actions()[0]);
-    // The window as it paints itself, and the open menu where it drops down from its title.
-    auto* bar = window->findChild<QMenuBar*>();
-    const QPoint below =
-        bar->mapTo(window.get(), bar->actionGeometry(rooms->menuAction()).bottomLeft());
-    const QPixmap menu = rooms->grab();
-    QPixmap shot(window->size().expandedTo(QSize(below.x() + menu.width() + 4, 0)));
-    shot.fill(window->palette().color(QPalette::Window));
-    QPainter painter(&shot);
-    painter.drawPixmap(0, 0, window->grab());
-    painter.drawPixmap(below, menu);
-    painter.end();
-    QVERIFY(shot.save(path, "PNG"));
 }
 
 void MainWindowTest::closingRunsTheCloseCommand() {
