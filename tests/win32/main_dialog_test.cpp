@@ -481,7 +481,7 @@ TEST_F(MainDialog, RoomsMenuListsRoomsAndChoosingOneFillsTheFields) {
 
 // The window closes promptly while it hosts a room and is a client in it, and leaves no role.
 // Finding rooms runs meanwhile, as in the program: where the system lacks it (Wine), the Rooms
-// menu says so and hosting and joining go on as before.
+// menu says so and hosting and joining work all the same.
 TEST_F(MainDialog, ClosesWithLiveServerAndClient) {
     StartRoomDiscovery();
     open(WindowCommands{});
