@@ -71,6 +71,16 @@ inline constexpr Control MAIN_CONTROLS[] = {
      "The names of everybody in the room"},
 };
 
+// The text a control of the main window starts with (the fields' defaults); empty for an id the
+// table does not hold.
+constexpr const char* InitialText(int id) {
+    for (const Control& control : MAIN_CONTROLS) {
+        if (control.id == id)
+            return control.text;
+    }
+    return "";
+}
+
 inline constexpr DialogTemplate ABOUT_DIALOG = {"Parlox v1.0", 151, 78};
 
 inline constexpr Control ABOUT_CONTROLS[] = {

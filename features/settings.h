@@ -2,15 +2,17 @@
 // and written to a SettingsStore.
 #pragma once
 
+#include "app/control_table.h"
 #include "features/notify_mode.h"
 #include "features/settings_store.h"
 
 #include <string>
 
 struct Settings {
-    std::string name = "<name>";
-    std::string address = "localhost";
-    std::string port = "5000";
+    // A first start shows the fields as the window's table has them.
+    std::string name = InitialText(IDC_NAME);
+    std::string address = InitialText(IDC_ADDRESS);
+    std::string port = InitialText(IDC_PORT);
     NotifyMode notify = NotifyMode::EveryLine;
     bool showTimes = false;
     bool keepTranscripts = false;
