@@ -28,17 +28,21 @@ bool ChatServer::start(uint32_t maxClients, uint16_t port) {
         listener->lastError = SocketErrorText(WSA_INVALID_ARGUMENT);
         return false;
     }
-    if (!listener->listen(port) ||
-        !room->writer.start(slots.get(), maxClients, listener->lastError))
+    // Every thread that serves connections starts before the port listens, and the accept loop
+    // right after: connects that come as soon as the port listens (a room that people rejoin at
+    // once) find the loop taking them, instead of filling the listen queue of 10 while the 34
+    // threads start; a connect that finds the queue full waits a second to try again. Each
+    // reader waits for its slot's connections, so the accept loop never starts or ends a thread.
+    if (!room->writer.start(slots.get(), maxClients, listener->lastError))
         return false;
-    // Every reader starts now and waits for its slot's connections, so that the accept loop never
-    // starts or ends a thread.
     for (uint32_t i = 0; i < maxClients; ++i) {
         if (!slots[i].reader.start()) {
             listener->lastError = SocketErrorText(WSA_NOT_ENOUGH_MEMORY);
             return false;
         }
     }
+    if (!listener->listen(port))
+        return false;
     Thread::start();
     return true;
 }

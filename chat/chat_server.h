@@ -9,7 +9,8 @@
 //   drop, closing a silent slot); between connections, on its own condition, woken by the accept
 //   loop's assign() or by quit();
 // - the writer (SlotWriter): in poll over the connections that are behind, woken by their taking
-//   bytes or by its Waker when a sender hands it bytes;
+//   bytes or by its Waker when a sender hands it bytes; while a busy room keeps handing it more,
+//   it passes over the slots every SlotWriter::PASS_MS without being woken;
 // - flow-control pauses: a reader waits before its recv on FlowControl's condition, woken when
 //   the writer finds the queues shorter, by stop, or after at most 100 ms to look again.
 #pragma once

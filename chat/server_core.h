@@ -25,6 +25,8 @@ public:
     std::atomic<bool> stopping{false}; // set while the server stops: no departures announced
     FlowControl flow;
     SlotWriter writer{flow};
+    // Readers sending a batch for the room right now (see Slot::Batch).
+    std::atomic<int> senders{0};
 
     // A slot became free, or a reader finished with its connection: wakes the accept loop and a
     // stop that waits for the readers.

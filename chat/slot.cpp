@@ -105,7 +105,7 @@ bool Slot::send(const char* bytes, size_t count) {
         // readers at once rather than at the writer's next pass.
         if (after > FlowControl::BEHIND_BYTES &&
             owner->flow.raise(FlowControl::of(after, tookAt, Clock::now())))
-            owner->writer.handOver(number);
+            owner->writer.handOver(SlotWriter::bit(number));
         return true;
     }
     if (BatchOpen && after < BATCH_BYTES) {
@@ -115,14 +115,15 @@ bool Slot::send(const char* bytes, size_t count) {
         }
         return true;
     }
-    if (sendGathered(guard))
-        owner->writer.handOver(number);
+    if (sendGathered(guard, SEND_ROUNDS) != Left::Nothing)
+        owner->writer.handOver(SlotWriter::bit(number));
     return true;
 }
 
-bool Slot::sendGathered(std::unique_lock<std::mutex>& guard) {
+Slot::Left Slot::sendGathered(std::unique_lock<std::mutex>& guard, int rounds) {
     sending = true;
-    for (int round = 0; round < SEND_ROUNDS && left() > 0 && socket.handle != NO_HANDLE; ++round) {
+    bool blocked = false;
+    for (int round = 0; round < rounds && left() > 0 && socket.handle != NO_HANDLE; ++round) {
         // What others appended meanwhile goes out in the same send, after what is left of the
         // last one.
         if (flightSent == flight.size()) {
@@ -138,44 +139,56 @@ bool Slot::sendGathered(std::unique_lock<std::mutex>& guard) {
         guard.unlock();
         const int32_t sent = socket.trySend(flight.data() + flightSent, chunk);
         guard.lock();
-        if (sent == TcpSocket::WOULD_BLOCK)
+        if (sent == TcpSocket::WOULD_BLOCK) {
+            blocked = true;
             break;
+        }
         if (sent < 0) {
             sending = false;
             drop(); // the connection broke; its reader will notice and release it
             sendDone.notify_all();
-            return false;
+            return Left::Nothing;
         }
         flightSent += static_cast<size_t>(sent);
         tookAt = Clock::now();
-        if (flightSent < flight.size())
-            break; // the connection took part: it has no room for more now
+        if (flightSent < flight.size()) {
+            blocked = true; // the connection took part: it has no room for more now
+            break;
+        }
     }
     sending = false;
     sendDone.notify_all();
     if (flightSent == flight.size()) {
         flight.clear();
         flightSent = 0;
+        // What a flood made the buffers grow to is given back once it is all sent, so that a
+        // room that has quietened down holds little for each connection.
+        if (queued.empty() && flight.capacity() + queued.capacity() > 2 * BATCH_BYTES) {
+            flight = std::string();
+            queued = std::string();
+        }
     }
     if (left() == 0 || socket.handle == NO_HANDLE)
-        return false;
+        return Left::Nothing;
     // The rest waits for the writer, which sends it once the connection takes more.
     writerOwns = true;
     if (left() > FlowControl::BEHIND_BYTES)
         owner->flow.raise(FlowControl::of(left(), tookAt, Clock::now()));
-    return true;
+    return blocked ? Left::Blocked : Left::More;
 }
 
-bool Slot::writeQueued(SocketHandle& handle, FlowControl::Pressure& pressure) {
+Slot::Left Slot::writeQueued(SocketHandle& handle, FlowControl::Pressure& pressure) {
     std::unique_lock<std::mutex> guard(mutex);
     if (!writerOwns || sending)
-        return false; // released, taken again, or sent by someone else meanwhile
+        return Left::Nothing; // released, taken again, or sent by someone else meanwhile
     writerOwns = false;
-    if (!sendGathered(guard))
-        return false;
-    handle = socket.handle;
-    pressure = FlowControl::of(left(), tookAt, Clock::now());
-    return true;
+    // One send per pass: what gathers for the slot meanwhile goes out together on the next one.
+    const Left rest = sendGathered(guard, 1);
+    if (rest != Left::Nothing) {
+        handle = socket.handle;
+        pressure = FlowControl::of(left(), tookAt, Clock::now());
+    }
+    return rest;
 }
 
 Slot::Batch::Batch() {
@@ -193,13 +206,29 @@ void Slot::Batch::flush() {
     const uint32_t touched = BatchCount;
     BatchCount = 0;
     BatchMarks = 0;
+    if (touched == 0)
+        return;
+    // Every slot of a batch belongs to one server.
+    ServerCore& room = *BatchSlots[0]->owner;
+    // While another thread sends for the room, this one's lines wait for the writer's pass
+    // rather than each costing every slot a send: under load, one send per slot and pass carries
+    // the lines of every reader. A quiet room's line goes straight out from here.
+    const bool busy = room.senders.fetch_add(1) > 0 || room.writer.busy();
+    uint64_t handed = 0;
     for (uint32_t i = 0; i < touched; ++i) {
         Slot& slot = *BatchSlots[i];
         std::unique_lock<std::mutex> guard(slot.mutex);
         // Another thread sending on the slot takes these bytes too; the writer's are its own.
         if (slot.sending || slot.writerOwns || slot.left() == 0 || slot.socket.handle == NO_HANDLE)
             continue;
-        if (slot.sendGathered(guard))
-            slot.owner->writer.handOver(slot.number);
+        if (busy) {
+            slot.writerOwns = true;
+            handed |= SlotWriter::bit(slot.number);
+        } else if (slot.sendGathered(guard, SEND_ROUNDS) != Left::Nothing) {
+            handed |= SlotWriter::bit(slot.number);
+        }
     }
+    room.senders.fetch_sub(1);
+    if (handed != 0)
+        room.writer.handOver(handed);
 }

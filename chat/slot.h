@@ -44,16 +44,21 @@ public:
     // on: the sender sends what has gathered before it lets go. False when the slot has no
     // connection, or when it stopped reading and is so far behind that it was dropped.
     bool send(const char* bytes, size_t count);
-    // The writer, once the connection may take more: sends what it holds for the slot. Sets
-    // `handle` to the connection to poll when bytes remain, and `pressure` to what the slot's
-    // queue puts on the room.
-    bool writeQueued(SocketHandle& handle, FlowControl::Pressure& pressure);
+    // What a send left behind: nothing, bytes that gathered while it ran (the connection took
+    // all it was given), or bytes the connection has no room for now.
+    enum class Left { Nothing, More, Blocked };
+    // The writer, on its pass: one send of what it holds for the slot. Sets `handle` to the
+    // connection to poll and `pressure` to what the slot's queue puts on the room when bytes
+    // remain.
+    Left writeQueued(SocketHandle& handle, FlowControl::Pressure& pressure);
     // Bytes queued and not yet taken by the connection.
     size_t queuedBytes();
 
     // Sends made on this thread while a Batch lives are gathered per slot and go out when it ends
     // (or flush() is called), in one send per slot: a reader wraps each read's handler calls in
-    // one, so that a read of many messages costs one send per slot.
+    // one, so that a read of many messages costs one send per slot. While another thread is
+    // sending for the room, the batch's slots go to the writer instead, which sends what every
+    // reader gathered for a slot in one send.
     class Batch {
     public:
         Batch();
@@ -78,8 +83,8 @@ private:
     static constexpr int SEND_ROUNDS = 8; // a sender hands the rest to the writer after this
 
     // Under the lock (dropped around each system call): sends what has gathered, for at most
-    // SEND_ROUNDS sends. True when bytes remain; the writer owns them then.
-    bool sendGathered(std::unique_lock<std::mutex>& guard);
+    // `rounds` sends. When bytes remain, the writer owns them.
+    Left sendGathered(std::unique_lock<std::mutex>& guard, int rounds);
     void drop();
     void clear();
     size_t left() const { return flight.size() - flightSent + queued.size(); }

@@ -14,9 +14,13 @@ SlotReader::~SlotReader() {
 }
 
 void SlotReader::assign() {
-    std::lock_guard<std::mutex> guard(mutex);
-    busy = true;
-    assigned = true;
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        busy = true;
+        assigned = true;
+    }
+    // Outside the lock: the reader wakes to a free mutex rather than blocking on it again while
+    // the accept loop, which may have more connections to take, still holds it.
     changed.notify_all();
 }
 
@@ -35,6 +39,8 @@ void SlotReader::quit() {
 }
 
 void SlotReader::run() {
+    // A flood keeps every reader busy: the window must still answer.
+    lowerPriority();
     for (;;) {
         {
             std::unique_lock<std::mutex> guard(mutex);

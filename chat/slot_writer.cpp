@@ -9,10 +9,6 @@
 
 namespace {
 
-uint64_t Bit(uint32_t slot) {
-    return uint64_t{1} << slot;
-}
-
 // While a queue is long, the writer looks again this often: a connection that stops taking bytes
 // stops counting after a while, and nothing else would notice.
 constexpr int PRESSURE_CHECK_MS = 50;
@@ -48,9 +44,12 @@ void SlotWriter::stop() {
     Thread::stop();
 }
 
-void SlotWriter::handOver(uint32_t slot) {
-    dirty.fetch_or(Bit(slot));
-    waker->wake();
+void SlotWriter::handOver(uint64_t slotBits) {
+    dirty.fetch_or(slotBits);
+    // Pairs with run()'s store of `asleep` before its last look at `dirty`: either the writer
+    // sees these bits then, or this sees it asleep and wakes it.
+    if (asleep.exchange(false))
+        waker->wake();
 }
 
 bool SlotWriter::empty() {
@@ -69,36 +68,74 @@ void SlotWriter::drain(int timeoutMs) {
 }
 
 void SlotWriter::run() {
+    lowerPriority(); // as the readers' (SlotReader::run)
     std::vector<PollEntry> watched;
+    std::vector<uint32_t> watchedSlot; // the slot of each watched connection (after the waker)
     watched.reserve(count + 1);
+    watchedSlot.reserve(count);
+    // What the last pass found for each slot still behind.
+    FlowControl::Pressure pressures[MAX_SLOTS] = {};
+    SocketHandle handles[MAX_SLOTS];
     uint64_t blocked = 0; // slots waiting for their connection to take more
+    uint64_t again = 0;   // slots whose connection took all it was given, with more gathered
+    auto checked = FlowControl::Clock::now();
     while (running) {
-        const uint64_t work = dirty.exchange(0) | blocked;
-        blocked = 0;
-        FlowControl::Pressure worst = FlowControl::Pressure::None;
+        // Blocked connections are tried when the poll found them ready, and all of them every
+        // PRESSURE_CHECK_MS: a connection that stops taking bytes stops counting after a while,
+        // and nothing else would notice.
+        uint64_t ready = 0;
+        for (size_t i = 1; i < watched.size(); ++i)
+            if (watched[i].ready != 0)
+                ready |= bit(watchedSlot[i - 1]);
+        const auto now = FlowControl::Clock::now();
+        if (now - checked >= std::chrono::milliseconds(PRESSURE_CHECK_MS)) {
+            ready = blocked;
+            checked = now;
+        }
+        const uint64_t work = dirty.exchange(0) | again | (blocked & ready);
+        blocked &= ~work;
+        again = 0;
         watched.clear();
+        watchedSlot.clear();
         watched.push_back({waker->pollHandle(), POLL_READABLE, 0});
+        FlowControl::Pressure worst = FlowControl::Pressure::None;
         for (uint32_t i = 0; i < count; ++i) {
-            if (!(work & Bit(i)))
+            if (work & bit(i)) {
+                pressures[i] = FlowControl::Pressure::None;
+                const Slot::Left rest = slots[i].writeQueued(handles[i], pressures[i]);
+                if (rest == Slot::Left::More)
+                    again |= bit(i);
+                else if (rest == Slot::Left::Blocked)
+                    blocked |= bit(i);
+                if (rest == Slot::Left::Nothing)
+                    continue;
+            } else if (!(blocked & bit(i))) {
                 continue;
-            SocketHandle connection = NO_HANDLE;
-            FlowControl::Pressure pressure = FlowControl::Pressure::None;
-            if (slots[i].writeQueued(connection, pressure)) {
-                blocked |= Bit(i);
-                watched.push_back({connection, POLL_WRITABLE, 0});
-                worst = std::max(worst, pressure);
+            }
+            worst = std::max(worst, pressures[i]);
+            if (blocked & bit(i)) {
+                watched.push_back({handles[i], POLL_WRITABLE, 0});
+                watchedSlot.push_back(i);
             }
         }
         flow.set(worst);
-        if (blocked == 0) {
+        if (blocked == 0 && again == 0) {
             std::lock_guard<std::mutex> wait(waitMutex);
             drained.notify_all();
         }
         // A handle polled here may be released and reused meanwhile; that only costs an extra
         // pass, since a send checks the slot's handle under its lock and a release waits for
         // the send in progress.
-        const bool pressed = worst != FlowControl::Pressure::None;
-        PollSockets(watched.data(), watched.size(), pressed ? PRESSURE_CHECK_MS : -1);
+        int timeoutMs = worst != FlowControl::Pressure::None ? PRESSURE_CHECK_MS : -1;
+        if (again != 0) {
+            timeoutMs = PASS_MS;
+        } else {
+            asleep = true;
+            if (dirty.load() != 0 && asleep.exchange(false))
+                timeoutMs = 0;
+        }
+        PollSockets(watched.data(), watched.size(), timeoutMs);
+        asleep = false;
         if (watched[0].ready & POLL_READABLE)
             waker->drain();
     }

@@ -141,7 +141,8 @@ TEST_F(FlowControl, NextConnectionInASlotGetsNothingOfTheLastOnesBacklog) {
 
 // Lines reach a client in the order each sender sent them whichever path sends them: the window's
 // own lines straight from its thread, two readers' relays (each sending what the other appended
-// while its send was in progress), the rest by the writer when the client reads slowly.
+// while its send was in progress, or handing its lines to the writer's next pass while the other
+// sends), the rest by the writer when the client reads slowly.
 TEST_F(FlowControl, LinesKeepTheirOrderAcrossEverySendingPath) {
     RawPeer slow = joinAs("Slow", "login\n0\nSlow\n");
     RawPeer bob = joinAs("Bob", "login\n1\nBob\n");

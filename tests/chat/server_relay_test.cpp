@@ -10,10 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -287,6 +291,52 @@ TEST(ChatServer, StopEndsEveryThreadAndTheWakeConnectionNeverReachesTheHandler) 
     server.stop();                           // a second stop does nothing
     // The port is free again at once.
     EXPECT_TRUE(server.start(4, ProgramPort(tcpPort)));
+}
+
+// The kernel's nice value of each of this process's threads.
+std::vector<int> ThreadNiceValues() {
+    std::vector<int> values;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream in(task.path() / "stat");
+        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        // Fields after the command's closing parenthesis: state is the first, nice the 17th.
+        std::istringstream fields(stat.substr(stat.rfind(')') + 1));
+        std::string field;
+        for (int i = 0; i < 17 && fields >> field; ++i) {
+        }
+        values.push_back(std::stoi(field));
+    }
+    return values;
+}
+
+// A flood keeps the room's readers and writer busy; they run below the window's priority so that
+// the window still answers. Only they do: the thread that started the server (the window's) and
+// the accept loop keep the program's priority.
+TEST(ChatServer, ReadersAndWriterRunBelowTheWindowsPriority) {
+    std::thread([] {}).join(); // the sanitizer runtimes' own threads, if any, start now
+    const auto before = ThreadNiceValues();
+    const int own = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
+    const ReservedPort port;
+    ChatServer server;
+    ASSERT_TRUE(server.start(4, ProgramPort(port.tcpPort)));
+    // Each thread lowers itself as it starts.
+    int lowered = 0;
+    int unchanged = 0;
+    const bool settled = WaitFor([&] {
+        lowered = 0;
+        unchanged = 0;
+        for (const int nice : ThreadNiceValues()) {
+            if (nice == std::min(own + 10, 19))
+                ++lowered;
+            else if (nice == own)
+                ++unchanged;
+        }
+        return lowered == 5;
+    });
+    EXPECT_TRUE(settled);
+    EXPECT_EQ(lowered, 5);                                     // four readers and the writer
+    EXPECT_EQ(unchanged, static_cast<int>(before.size()) + 1); // and the accept loop
+    EXPECT_EQ(::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid())), own);
 }
 
 TEST(ChatServer, StopWithEverySlotTakenReturnsPromptly) {
