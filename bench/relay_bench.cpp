@@ -3,8 +3,11 @@
 // measures it and prints one figure per line, "name value", for bench/run_relay_bench.sh, which
 // runs it over and over and makes the tables and the chart. Not part of ctest.
 //
-//   relay_bench --relay ours|window|ngircd [--clients N]
-//   relay_bench --target HOST:PORT --protocol ours|irc [--clients N]   a relay already running
+//   relay_bench --relay ours|window|ngircd [--clients N] [--pattern P]
+//   relay_bench --target HOST:PORT --protocol ours|irc [--clients N] [--pattern P]
+//
+// --target measures a relay already running (under a profiler, say); --pattern runs one send
+// pattern (line, 16 or burst) after the join storm and the latency, for a profile of that one.
 //
 // Figures: the join storm (every client connects at once; ms until every roster is complete),
 // fan-out latency (one line at a time; us until every other client has it), then for each send
@@ -176,6 +179,17 @@ bool WaitListening(uint16_t tcpPort, int timeoutMs) {
             if (line.find(wanted) != std::string::npos)
                 return true;
         }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// Waits until the file exists: the hosting window writes one once it shows the room it hosts.
+bool WaitForFile(const std::string& path, int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (Clock::now() < deadline) {
+        if (std::ifstream(path))
+            return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
@@ -743,7 +757,8 @@ const SendPattern PATTERNS[] = {{"line", 1}, {"16", 16}, {"burst", 0}};
 // Measures the relay at host:tcpPort and prints its figures; pid is the relay's process for its
 // cost figures, or -1 when the relay is not ours to watch. False when the room never completed
 // or a delivery was wrong.
-bool Measure(Protocol protocol, const std::string& host, uint16_t tcpPort, pid_t pid, int n) {
+bool Measure(Protocol protocol, const std::string& host, uint16_t tcpPort, pid_t pid, int n,
+             const std::string& only) {
     Room room(protocol, host, tcpPort, n);
     const double join = room.joinStorm();
     if (join < 0) {
@@ -757,6 +772,8 @@ bool Measure(Protocol protocol, const std::string& host, uint16_t tcpPort, pid_t
     Print("latency_max_us", Percentile(samples, 1.0));
     bool good = !samples.empty();
     for (const SendPattern& pattern : PATTERNS) {
+        if (!only.empty() && only != pattern.name)
+            continue;
         Errors errors;
         long deliveries = 0;
         const double cpuBefore = pid > 0 ? CpuNanos(pid) : 0;
@@ -821,10 +838,17 @@ bool StartRelay(const std::string& relay, RelayProcess& process, std::string& co
     // Given up at once: the relays bind the port themselves, and the bench runs alone.
     const uint16_t tcpPort = ReservedPort().tcpPort;
     if (relay == "window") {
+        // The room joins once the window shows that it hosts, as people join a host who is
+        // already in the room: a storm during the window's first paint after Host measures that
+        // paint, not the relay.
         config = "/tmp/relay_bench_gap_" + std::to_string(::getpid());
-        return process.start({SiblingPath("window_bench"), "--serve",
-                              std::to_string(ProgramPort(tcpPort)), "--gap-file", config},
-                             tcpPort);
+        const bool started =
+            process.start({SiblingPath("window_bench"), "--serve",
+                           std::to_string(ProgramPort(tcpPort)), "--gap-file", config},
+                          tcpPort);
+        const bool shown = started && WaitForFile(config + ".ready", 5000);
+        std::remove((config + ".ready").c_str());
+        return shown;
     }
     if (relay == "ours")
         return process.start({SelfPath(), "--serve", std::to_string(ProgramPort(tcpPort))},
@@ -837,13 +861,16 @@ struct Options {
     std::string relay;
     std::string target;
     std::string protocolName = "ours";
+    std::string pattern; // only this send pattern (for profiling); every one when empty
     int clients = 32;
 };
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: relay_bench --relay ours|window|ngircd [--clients N]\n"
+                 "usage: relay_bench --relay ours|window|ngircd [--clients N] [--pattern P]\n"
                  "       relay_bench --target HOST:PORT --protocol ours|irc [--clients N]\n"
+                 "                   [--pattern P]\n"
+                 "(P is one send pattern, line, 16 or burst; every one by default)\n"
                  "(PORT is the TCP port; for our protocol that is the number the host listens on\n"
                  "after swapping its bytes)\n");
     return 2;
@@ -864,6 +891,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.target = value;
         else if (arg == "--protocol")
             options.protocolName = value;
+        else if (arg == "--pattern")
+            options.pattern = value;
         else
             return false;
     }
@@ -880,7 +909,8 @@ bool MeasureRelay(const Options& options) {
     if (!StartRelay(options.relay, process, config))
         return false;
     const Protocol protocol = options.relay == "ngircd" ? Protocol::Irc : Protocol::Ours;
-    const bool good = Measure(protocol, "127.0.0.1", process.tcpPort, process.pid, options.clients);
+    const bool good = Measure(protocol, "127.0.0.1", process.tcpPort, process.pid, options.clients,
+                              options.pattern);
     process.stop();
     if (options.relay == "window") {
         double gapMs = NAN;
@@ -900,7 +930,7 @@ bool MeasureTarget(const Options& options) {
     const std::string host = options.target.substr(0, colon);
     const auto tcpPort = static_cast<uint16_t>(std::atoi(options.target.c_str() + colon + 1));
     const Protocol protocol = options.protocolName == "irc" ? Protocol::Irc : Protocol::Ours;
-    return Measure(protocol, host, tcpPort, -1, options.clients);
+    return Measure(protocol, host, tcpPort, -1, options.clients, options.pattern);
 }
 
 } // namespace
