@@ -24,6 +24,7 @@
 #include "chat/server_relay.h"
 #include "chat/window_ops.h"
 #include "tests/support/loopback.h"
+#include "tests/support/wait.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -179,17 +180,6 @@ bool WaitListening(uint16_t tcpPort, int timeoutMs) {
             if (line.find(wanted) != std::string::npos)
                 return true;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
-// Waits until the file exists: the hosting window writes one once it shows the room it hosts.
-bool WaitForFile(const std::string& path, int timeoutMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (Clock::now() < deadline) {
-        if (std::ifstream(path))
-            return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
@@ -846,8 +836,9 @@ bool StartRelay(const std::string& relay, RelayProcess& process, std::string& co
             process.start({SiblingPath("window_bench"), "--serve",
                            std::to_string(ProgramPort(tcpPort)), "--gap-file", config},
                           tcpPort);
-        const bool shown = started && WaitForFile(config + ".ready", 5000);
-        std::remove((config + ".ready").c_str());
+        const std::string ready = config + ".ready"; // written by the window once it shows the room
+        const bool shown = started && WaitFor([&ready] { return std::ifstream(ready).good(); });
+        std::remove(ready.c_str());
         return shown;
     }
     if (relay == "ours")

@@ -70,52 +70,30 @@ void SlotWriter::drain(int timeoutMs) {
 void SlotWriter::run() {
     lowerPriority(); // as the readers' (SlotReader::run)
     std::vector<PollEntry> watched;
-    std::vector<uint32_t> watchedSlot; // the slot of each watched connection (after the waker)
     watched.reserve(count + 1);
-    watchedSlot.reserve(count);
-    // What the last pass found for each slot still behind.
-    FlowControl::Pressure pressures[MAX_SLOTS] = {};
-    SocketHandle handles[MAX_SLOTS];
     uint64_t blocked = 0; // slots waiting for their connection to take more
     uint64_t again = 0;   // slots whose connection took all it was given, with more gathered
-    auto checked = FlowControl::Clock::now();
     while (running) {
-        // Blocked connections are tried when the poll found them ready, and all of them every
-        // PRESSURE_CHECK_MS: a connection that stops taking bytes stops counting after a while,
-        // and nothing else would notice.
-        uint64_t ready = 0;
-        for (size_t i = 1; i < watched.size(); ++i)
-            if (watched[i].ready != 0)
-                ready |= bit(watchedSlot[i - 1]);
-        const auto now = FlowControl::Clock::now();
-        if (now - checked >= std::chrono::milliseconds(PRESSURE_CHECK_MS)) {
-            ready = blocked;
-            checked = now;
-        }
-        const uint64_t work = dirty.exchange(0) | again | (blocked & ready);
-        blocked &= ~work;
+        const uint64_t work = dirty.exchange(0) | again | blocked;
+        blocked = 0;
         again = 0;
-        watched.clear();
-        watchedSlot.clear();
-        watched.push_back({waker->pollHandle(), POLL_READABLE, 0});
         FlowControl::Pressure worst = FlowControl::Pressure::None;
+        watched.clear();
+        watched.push_back({waker->pollHandle(), POLL_READABLE, 0});
         for (uint32_t i = 0; i < count; ++i) {
-            if (work & bit(i)) {
-                pressures[i] = FlowControl::Pressure::None;
-                const Slot::Left rest = slots[i].writeQueued(handles[i], pressures[i]);
-                if (rest == Slot::Left::More)
-                    again |= bit(i);
-                else if (rest == Slot::Left::Blocked)
-                    blocked |= bit(i);
-                if (rest == Slot::Left::Nothing)
-                    continue;
-            } else if (!(blocked & bit(i))) {
+            if (!(work & bit(i)))
                 continue;
-            }
-            worst = std::max(worst, pressures[i]);
-            if (blocked & bit(i)) {
-                watched.push_back({handles[i], POLL_WRITABLE, 0});
-                watchedSlot.push_back(i);
+            SocketHandle connection = NO_HANDLE;
+            FlowControl::Pressure pressure = FlowControl::Pressure::None;
+            const Slot::Left rest = slots[i].writeQueued(connection, pressure);
+            if (rest == Slot::Left::Nothing)
+                continue;
+            worst = std::max(worst, pressure);
+            if (rest == Slot::Left::More) {
+                again |= bit(i);
+            } else {
+                blocked |= bit(i);
+                watched.push_back({connection, POLL_WRITABLE, 0});
             }
         }
         flow.set(worst);
