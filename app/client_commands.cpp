@@ -2,6 +2,7 @@
 #include "app/client_commands.h"
 
 #include "app/connection_fields.h"
+#include "app/room_files.h"
 #include "chat/chat_client.h"
 #include "chat/client_messages.h"
 #include "chat/program_state.h"
@@ -22,6 +23,7 @@ void ClientTeardown() {
     }
     if (!client)
         return;
+    EndJoinedFiles();
     // Outside ChatLock: close() waits for the receive thread, which may be waiting for ChatLock.
     client->send(CLIENT_LOGOFF);
     client->close();
@@ -87,6 +89,8 @@ void ConnectCommand(const FieldTexts& fields) {
     }
     if (!login.empty())
         client->send(login.c_str());
+    if (connected)
+        StartJoinedFiles(address, port);
 }
 
 std::string ClientMessage(const std::string& text) {

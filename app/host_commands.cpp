@@ -3,6 +3,7 @@
 
 #include "app/connection_fields.h"
 #include "app/room_discovery.h"
+#include "app/room_files.h"
 #include "chat/chat_server.h"
 #include "chat/program_state.h"
 #include "chat/protocol.h"
@@ -32,6 +33,7 @@ void AppendBanner() {
 
 void HostTeardown() {
     WithdrawRoom();
+    EndHostedFiles();
     EndActiveServer();
 }
 
@@ -53,8 +55,9 @@ void HostCommand(const FieldTexts& fields) {
         instanceName = RoomInstanceName(LocalName, LookupSocket.localHostName());
         typedPort = PortNumber;
     }
-    // The room works whether or not it can be announced; announcing never waits.
+    // The room works whether or not it can be announced or pass files; neither waits.
     AnnounceRoom(instanceName, typedPort);
+    StartHostedFiles(typedPort);
 }
 
 void HostSend(const std::string& typed) {
