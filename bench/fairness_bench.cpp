@@ -12,10 +12,10 @@
 // Printed: how long the user waited for the host's answer.
 #include "chat/chat_server.h"
 #include "chat/program_state.h"
-#include "chat/protocol.h"
 #include "chat/server_relay.h"
 #include "chat/window_ops.h"
 #include "tests/support/loopback.h"
+#include "wire/protocol.h"
 
 #include <algorithm>
 #include <atomic>

@@ -20,11 +20,11 @@
 // and threads are measured exactly as ngircd's are, without the bench's clients in them.
 #include "chat/chat_server.h"
 #include "chat/program_state.h"
-#include "chat/protocol.h"
 #include "chat/server_relay.h"
 #include "chat/window_ops.h"
 #include "tests/support/loopback.h"
 #include "tests/support/wait.h"
+#include "wire/protocol.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>

@@ -8,11 +8,11 @@
 #include "chat/chat_server.h"
 #include "chat/client_messages.h"
 #include "chat/program_state.h"
-#include "chat/protocol.h"
 #include "chat/server_relay.h"
 #include "chat/window_ops.h"
 #include "tests/support/loopback.h"
 #include "tests/support/wait.h"
+#include "wire/protocol.h"
 
 #include <algorithm>
 #include <atomic>

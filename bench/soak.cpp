@@ -8,14 +8,14 @@
 // never reads; two send garbage. Every line a well-behaved client sends carries its sender,
 // session and sequence number and a payload derived from them, so each steady receiver can tell
 // a lost, repeated, reordered, changed or misattributed line.
-#include "chat/block_parser.h"
 #include "chat/chat_client.h"
 #include "chat/chat_server.h"
 #include "chat/program_state.h"
-#include "chat/protocol.h"
 #include "chat/server_relay.h"
 #include "chat/window_ops.h"
 #include "tests/support/loopback.h"
+#include "wire/block_parser.h"
+#include "wire/protocol.h"
 
 #include <dirent.h>
 #include <sys/resource.h>

@@ -2,12 +2,12 @@
 // host, shows chat lines, and winds the client down when the host departs or vanishes.
 #include "chat/client_messages.h"
 
-#include "chat/block_parser.h"
 #include "chat/chat_client.h"
 #include "chat/program_state.h"
-#include "chat/protocol.h"
-#include "chat/ui_tasks.h"
 #include "chat/window_ops.h"
+#include "model/ui_tasks.h"
+#include "wire/block_parser.h"
+#include "wire/protocol.h"
 
 #include <memory>
 #include <string>

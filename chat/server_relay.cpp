@@ -2,12 +2,12 @@
 // and announces departures.
 #include "chat/server_relay.h"
 
-#include "chat/block_parser.h"
 #include "chat/chat_server.h"
 #include "chat/program_state.h"
-#include "chat/protocol.h"
 #include "chat/unique_name.h"
 #include "chat/window_ops.h"
+#include "wire/block_parser.h"
+#include "wire/protocol.h"
 
 #include <string>
 #include <string_view>

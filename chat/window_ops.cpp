@@ -1,13 +1,11 @@
 // The window operations as changes of the view model ChatView.
 #include "chat/window_ops.h"
 
-#include "chat/formatting.h"
-#include "chat/protocol.h"
-#include "chat/shown_text.h"
+#include "text/shown_text.h"
+#include "wire/formatting.h"
+#include "wire/protocol.h"
 
 #include <string>
-
-ChatViewModel ChatView;
 
 void AppendLogLine(std::string_view line) {
     ChatView.appendLine(std::string(line));

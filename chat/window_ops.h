@@ -2,15 +2,12 @@
 // act on the view model ChatView, which the window observes; any thread may call them.
 #pragma once
 
-#include "chat/chat_view_model.h"
-#include "chat/formatting.h"
-#include "chat/protocol.h"
+#include "chat/program_state.h"
+#include "wire/formatting.h"
+#include "wire/protocol.h"
 
 #include <cstdint>
 #include <string_view>
-
-// The view that the window shows.
-extern ChatViewModel ChatView;
 
 // Adds one line to the log as it stands.
 void AppendLogLine(std::string_view line);

@@ -2,12 +2,12 @@
 #include "chat/chat_client.h"
 #include "chat/client_messages.h"
 #include "chat/program_state.h"
-#include "chat/protocol.h"
-#include "chat/ui_tasks.h"
 #include "chat/window_ops.h"
+#include "model/ui_tasks.h"
 #include "tests/support/loopback.h"
 #include "tests/support/rooms.h"
 #include "tests/support/wait.h"
+#include "wire/protocol.h"
 
 #include <gtest/gtest.h>
 

@@ -3,11 +3,11 @@
 #include "chat/chat_server.h"
 #include "chat/flow_control.h"
 #include "chat/program_state.h"
-#include "chat/protocol.h"
 #include "chat/server_relay.h"
 #include "tests/support/loopback.h"
 #include "tests/support/rooms.h"
 #include "tests/support/wait.h"
+#include "wire/protocol.h"
 
 #include <gtest/gtest.h>
 

@@ -8,15 +8,15 @@
 #include "chat/client_messages.h"
 #include "chat/keep_alive.h"
 #include "chat/program_state.h"
-#include "chat/protocol.h"
 #include "chat/server_relay.h"
-#include "chat/ui_tasks.h"
 #include "chat/window_ops.h"
+#include "model/ui_tasks.h"
 #include "tests/support/chat_state.h"
 #include "tests/support/loopback.h"
 #include "tests/support/net_namespaces.h"
 #include "tests/support/rooms.h"
 #include "tests/support/wait.h"
+#include "wire/protocol.h"
 
 #include <gtest/gtest.h>
 

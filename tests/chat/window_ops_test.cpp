@@ -1,7 +1,7 @@
 // The window operations on the global ChatView: chat lines byte for byte, log lines within
 // their limit, and what ResetChatView empties.
-#include "chat/protocol.h"
 #include "chat/window_ops.h"
+#include "wire/protocol.h"
 
 #include <gtest/gtest.h>
 

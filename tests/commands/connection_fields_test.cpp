@@ -1,5 +1,5 @@
 // The field-reading rules: the Port text as an unsigned number, Name and IP cut to 99 bytes.
-#include "app/connection_fields.h"
+#include "commands/connection_fields.h"
 
 #include "chat/program_state.h"
 

@@ -6,10 +6,10 @@
 // listed, no line begun inside a received text, the log within its bound).
 #include "chat/client_messages.h"
 #include "chat/program_state.h"
-#include "chat/protocol.h"
-#include "chat/ui_tasks.h"
 #include "chat/window_ops.h"
+#include "model/ui_tasks.h"
 #include "tests/fuzz/view_oracle.h"
+#include "wire/protocol.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -9,12 +9,12 @@
 // the room may go by names that look alike.
 #include "chat/chat_server.h"
 #include "chat/program_state.h"
-#include "chat/protocol.h"
 #include "chat/server_relay.h"
 #include "chat/window_ops.h"
 #include "tests/fuzz/view_oracle.h"
 #include "tests/support/loopback.h"
 #include "tests/support/wait.h"
+#include "wire/protocol.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

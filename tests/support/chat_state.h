@@ -5,9 +5,9 @@
 #include "chat/chat_server.h"
 #include "chat/client_messages.h"
 #include "chat/program_state.h"
-#include "chat/protocol.h"
-#include "chat/ui_tasks.h"
 #include "chat/window_ops.h"
+#include "model/ui_tasks.h"
+#include "wire/protocol.h"
 
 #include <memory>
 #include <mutex>

@@ -3,8 +3,6 @@
 // Winsock 2 before windows.h, which the dialog headers include.
 #include <winsock2.h>
 
-#include "app/control_table.h"
-#include "app/room_discovery.h"
 #include "app/win32/dialog_extras.h"
 #include "app/win32/dialog_view.h"
 #include "app/win32/ini_store.h"
@@ -18,6 +16,8 @@
 #include "chat/chat_server.h"
 #include "chat/program_state.h"
 #include "chat/window_ops.h"
+#include "commands/control_table.h"
+#include "commands/room_discovery.h"
 #include "discovery/dnsapi/dnsapi_discovery.h"
 #include "tests/support/wait.h"
 
