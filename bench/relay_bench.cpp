@@ -804,7 +804,7 @@ int ServeOurs(uint16_t programPort) {
     // below takes the signal.
     ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         LocalName = "host";
         ActiveServer = std::make_unique<ChatServer>(OnServerData, OnServerLost);
         if (!ActiveServer->start(MAX_CLIENTS, programPort)) {

@@ -474,7 +474,7 @@ struct Outcome {
 };
 
 bool StartHost(Run& run) {
-    std::lock_guard<std::mutex> guard(ChatLock);
+    std::lock_guard<CheckedMutex> guard(ChatLock);
     LocalName = "Host";
     ActiveServer = std::make_unique<ChatServer>(OnServerData, OnServerLost);
     if (!ActiveServer->start(MAX_CLIENTS, ProgramPort(run.tcpPort))) {
@@ -556,7 +556,7 @@ void Settle(Run& run, Outcome& outcome) {
     outcome.slotsLeaked =
         server.occupiedSlots() - std::min<uint32_t>(server.occupiedSlots(), STEADY);
     // Names of clients that have gone: UserTable entries of free slots.
-    std::lock_guard<std::mutex> guard(ChatLock);
+    std::lock_guard<CheckedMutex> guard(ChatLock);
     for (const std::string& name : UserTable)
         outcome.namesLeaked += !name.empty();
     outcome.namesLeaked -= std::min<size_t>(outcome.namesLeaked, STEADY);

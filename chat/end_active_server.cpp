@@ -6,7 +6,7 @@
 bool EndActiveServer() {
     ChatServer* server;
     {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         server = ActiveServer.get();
         if (!server)
             return false;
@@ -17,7 +17,7 @@ bool EndActiveServer() {
     server->stop();
     std::unique_ptr<ChatServer> stopped;
     {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         stopped = std::move(ActiveServer);
     }
     return true;

@@ -4,7 +4,7 @@
 #include "chat/chat_client.h"
 #include "chat/chat_server.h"
 
-std::mutex ChatLock;
+CheckedMutex ChatLock;
 
 std::array<std::string, MAX_CLIENTS> UserTable;
 std::string HostName;

@@ -3,13 +3,13 @@
 #pragma once
 
 #include "model/chat_view_model.h"
+#include "net/checked_mutex.h"
 #include "wire/formatting.h"
 #include "wire/protocol.h"
 
 #include <array>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 
 class ChatClient;
@@ -17,8 +17,9 @@ class ChatServer;
 
 // ChatLock guards every variable below but ChatView, and makes each handler call and each command
 // step one unit. Lock order: ChatLock before a client's or a slot's own lock, never after. Never
-// held while waiting for a thread, the network, a daemon or the disk.
-extern std::mutex ChatLock;
+// held while waiting for a thread, the network, a daemon or the disk. A function documented as
+// needing ChatLock checks that its caller holds it (ChatLock.assertHeld).
+extern CheckedMutex ChatLock;
 
 // The names announced for participant ids 0..31; an empty name marks an id without one.
 extern std::array<std::string, MAX_CLIENTS> UserTable;

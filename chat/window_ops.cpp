@@ -21,6 +21,7 @@ void AppendChatLine(std::string_view name, std::string_view text) {
 }
 
 void ResetChatView(bool clearLog) {
+    ChatLock.assertHeld("ResetChatView");
     ChatView.reset(clearLog);
     for (std::string& name : UserTable)
         name.clear();

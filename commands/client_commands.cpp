@@ -17,7 +17,7 @@
 void ClientTeardown() {
     std::unique_ptr<ChatClient> client;
     {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         client = std::move(ActiveClient);
     }
     if (!client)
@@ -34,7 +34,7 @@ void ConnectCommand(const FieldTexts& fields) {
     std::string address;
     uint16_t port;
     {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         ResetChatView(true);
         ReadConnectionFields(fields);
         ActiveClient = std::make_unique<ChatClient>(OnClientData, OnClientLost);
@@ -69,7 +69,7 @@ void ConnectCommand(const FieldTexts& fields) {
 
     std::string login;
     {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         TargetAddress = address;
         if (connected) {
             AppendLog("<<Connected to: %s on port %d>>", TargetAddress.c_str(), PortNumber);
@@ -90,6 +90,7 @@ void ConnectCommand(const FieldTexts& fields) {
 }
 
 std::string ClientMessage(const std::string& text) {
+    ChatLock.assertHeld("ClientMessage");
     if (text.empty())
         return {};
     const std::string line(CutToCharBoundary(text, MAX_LINE_TEXT));

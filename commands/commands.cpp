@@ -15,7 +15,7 @@ void EnterCommand(const std::string& text) {
     {
         // Choosing the role and taking what it needs is one step: a client that its receive
         // thread retires meanwhile is either still the live one or already gone.
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         if (ActiveClient) {
             client = ActiveClient.get();
             message = ClientMessage(text);

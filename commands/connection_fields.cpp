@@ -42,6 +42,7 @@ uint16_t ReadPortField(std::string_view text) {
 }
 
 void ReadConnectionFields(const FieldTexts& fields) {
+    ChatLock.assertHeld("ReadConnectionFields");
     LocalName = std::string(CutToCharBoundary(fields.name, FIELD_LIMIT));
     TargetAddress = std::string(CutToCharBoundary(fields.address, FIELD_LIMIT));
     PortNumber = ReadPortField(fields.port);

@@ -14,5 +14,5 @@ uint16_t ReadPortField(std::string_view text);
 
 // Sets LocalName and TargetAddress to the Name and IP texts, each cut to FIELD_LIMIT bytes without
 // splitting a UTF-8 character, and PortNumber to ReadPortField of the Port text. Nothing else is
-// checked: an empty name or address is used as it is. Call with ChatLock held.
+// checked: an empty name or address is used as it is. Needs ChatLock.
 void ReadConnectionFields(const FieldTexts& fields);

@@ -40,7 +40,7 @@ void HostCommand(const FieldTexts& fields) {
     std::string instanceName;
     uint16_t typedPort = 0;
     {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         ResetChatView(true);
         ReadConnectionFields(fields);
         ActiveServer = std::make_unique<ChatServer>(OnServerData, OnServerLost);
@@ -58,6 +58,7 @@ void HostCommand(const FieldTexts& fields) {
 }
 
 void HostSend(const std::string& typed) {
+    ChatLock.assertHeld("HostSend");
     // The host shows exactly what its clients get: a long line is cut once, here.
     const std::string text(CutToCharBoundary(typed, MAX_LINE_TEXT));
     AppendChatLine(LocalName, text);

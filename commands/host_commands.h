@@ -9,6 +9,6 @@
 void HostCommand(const FieldTexts& fields);
 // Announces the host's departure, stops and destroys the live server, if any.
 void HostTeardown();
-// Shows the host's own line and sends it to every client of ActiveServer. Call with ChatLock held
+// Shows the host's own line and sends it to every client of ActiveServer. Needs ChatLock
 // and ActiveServer set.
 void HostSend(const std::string& text);

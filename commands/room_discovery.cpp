@@ -23,7 +23,7 @@ constexpr size_t INSTANCE_NAME_LIMIT = 63;
 
 // The host and every connection it holds.
 int PeopleInRoom() {
-    std::lock_guard<std::mutex> guard(ChatLock);
+    std::lock_guard<CheckedMutex> guard(ChatLock);
     return ActiveServer ? 1 + static_cast<int>(ActiveServer->occupiedSlots()) : 1;
 }
 

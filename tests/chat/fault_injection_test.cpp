@@ -57,7 +57,7 @@ TEST_F(HostFaults, ClientGoneInTheMiddleOfItsLoginLeavesNoName) {
     bob.send("msg\nstill here\n");
     ASSERT_TRUE(bob.readUntil("msg\n0\nstill here\n"));
     EXPECT_EQ(bob.take(), "login\n-1\nAnn\nlogin\n0\nBob\nmsg\n0\nstill here\n");
-    std::lock_guard<std::mutex> guard(ChatLock);
+    std::lock_guard<CheckedMutex> guard(ChatLock);
     EXPECT_EQ(UserTable[1], "");
     EXPECT_EQ(ChatView.users(), (std::vector<std::string>{"Ann", "Bob"}));
 }

@@ -38,7 +38,7 @@ protected:
         return peer;
     }
     static bool hasClient() {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         return ActiveClient != nullptr;
     }
 

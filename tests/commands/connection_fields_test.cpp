@@ -47,6 +47,7 @@ struct FieldCase {
 class NameAndAddressFields : public testing::TestWithParam<FieldCase> {};
 
 TEST_P(NameAndAddressFields, AreCutTo99Bytes) {
+    std::lock_guard<CheckedMutex> guard(ChatLock);
     ReadConnectionFields({GetParam().text, GetParam().text, "70000"});
     EXPECT_EQ(LocalName, GetParam().kept);
     EXPECT_EQ(TargetAddress, GetParam().kept);

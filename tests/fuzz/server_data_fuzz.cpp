@@ -43,7 +43,7 @@ struct Room {
     std::vector<RawPeer> clients;
 
     Room() {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         LocalName = "Host";
         ActiveServer = std::make_unique<ChatServer>(OnServerData, OnServerLost);
         Check(ActiveServer->start(MAX_CLIENTS, ProgramPort(tcpPort)));
@@ -100,7 +100,7 @@ void CheckWellFormed(const std::string& stream) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Room& room = TheRoom();
     {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         ResetChatView(true);
         SetUserName(HOST_ID, LocalName); // as the Host command lists the host
     }

@@ -16,13 +16,13 @@
 inline void ResetChatState() {
     std::unique_ptr<ChatClient> client;
     {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         client = std::move(ActiveClient);
     }
     client.reset();
     EndActiveServer();
     RunUiTasks();
-    std::lock_guard<std::mutex> guard(ChatLock);
+    std::lock_guard<CheckedMutex> guard(ChatLock);
     ResetChatView(true);
     HostName.clear();
     LocalName.clear();
@@ -37,5 +37,5 @@ inline std::string LogText() {
 // whole block, so a broadcast that one client has seen has also reached every other slot's queue
 // once this returns.
 inline void SettleHandlers() {
-    std::lock_guard<std::mutex> guard(ChatLock);
+    std::lock_guard<CheckedMutex> guard(ChatLock);
 }

@@ -52,7 +52,7 @@ class HostedRoom : public ::testing::Test {
 protected:
     void SetUp() override {
         ResetChatState();
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         LocalName = "Ann";
         ActiveServer = std::make_unique<ChatServer>(OnServerData, OnServerLost);
         ASSERT_TRUE(ActiveServer->start(MAX_CLIENTS, port.programPort()));
@@ -90,7 +90,7 @@ protected:
     // Makes the window's client, connected to the fake host, and returns the host's end.
     RawPeer connectClient() {
         {
-            std::lock_guard<std::mutex> guard(ChatLock);
+            std::lock_guard<CheckedMutex> guard(ChatLock);
             ActiveClient = std::make_unique<ChatClient>(OnClientData, OnClientLost);
             EXPECT_TRUE(ActiveClient->connect("127.0.0.1", host.programPort()));
         }
@@ -99,7 +99,7 @@ protected:
     // True once the client has been taken out of ActiveClient (and destroyed, as the window would).
     bool clientGone() {
         RunUiTasks();
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         return ActiveClient == nullptr;
     }
 
