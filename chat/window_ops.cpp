@@ -1,14 +1,12 @@
 // The window operations as changes of the view model ChatView.
 #include "chat/window_ops.h"
 
-#include "chat/formatting.h"
-#include "chat/protocol.h"
-#include "chat/shown_text.h"
+#include "text/shown_text.h"
+#include "wire/formatting.h"
+#include "wire/protocol.h"
 
 #include <atomic>
 #include <string>
-
-ChatViewModel ChatView;
 
 namespace {
 
@@ -39,6 +37,7 @@ void AppendChatLine(std::string_view name, std::string_view text) {
 }
 
 void ResetChatView(bool clearLog) {
+    ChatLock.assertHeld("ResetChatView");
     ChatView.reset(clearLog);
     for (std::string& name : UserTable)
         name.clear();

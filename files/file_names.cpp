@@ -1,8 +1,8 @@
 // Names of offered files, shown and saved.
 #include "files/file_names.h"
 
-#include "chat/formatting.h"
-#include "chat/shown_text.h"
+#include "text/utf8.h"
+#include "text/shown_text.h"
 #include "files/local_file.h"
 #include "files/random_id.h"
 

@@ -2,7 +2,7 @@
 // workers that read, send and save files.
 #include "files/file_peer.h"
 
-#include "chat/shown_text.h"
+#include "text/shown_text.h"
 #include "files/file_names.h"
 #include "files/line_connection.h"
 #include "files/random_id.h"
@@ -100,8 +100,12 @@ void FilePeer::lineSeen(std::string_view from, std::string_view text) {
     std::lock_guard<std::mutex> guard(mutex);
     if (ending)
         return;
-    const auto same = [&](const auto& entry) { return entry.offer.id == offer->id; };
-    if (std::any_of(own.begin(), own.end(), same) ||
+    const auto same = [&](const auto& entry) {
+        return entry.offer.id == offer->id && entry.offer.size == offer->size &&
+               entry.offer.sha256 == offer->sha256;
+    };
+    // A line naming one of the own offers' ids is the own offer, or an impostor's copy of it.
+    if (std::any_of(own.begin(), own.end(), [&](const Own& o) { return o.offer.id == offer->id; }) ||
         std::any_of(listed.begin(), listed.end(), same))
         return;
     if (!sessionRunning && std::chrono::steady_clock::now() < noServiceUntil)
@@ -250,12 +254,14 @@ void FilePeer::session() {
         PollSockets(entries, 2, -1);
         waker.drain();
         std::vector<std::string> lines;
+        bool leaving;
         {
             std::lock_guard<std::mutex> guard(mutex);
-            if (ending)
-                return sessionEnded({});
+            leaving = ending;
             lines.swap(outbox);
         }
+        if (leaving)
+            return sessionEnded({});
         for (const std::string& out : lines)
             if (!connection.sendLine(out, SEND_MS))
                 return sessionEnded("the connection to the host's file service ended");
@@ -301,9 +307,16 @@ void FilePeer::hostLine(const std::string& line, std::vector<std::string>& notes
                             ShownText(fields[2]));
             own.erase(found);
         }
-    } else if (fields[0] == "LIVE" && fields.size() == 2) {
+    } else if ((fields[0] == "LIVE" || fields[0] == "NONE") && fields.size() == 3) {
+        // The answer to a WATCH: that offer (its id, size and digest) is registered, or is not.
+        const auto watched = [&](const Listed& entry) {
+            return entry.offer.id == offerId &&
+                   fields[2] == std::to_string(entry.offer.size) + " " + entry.offer.sha256;
+        };
+        if (fields[0] == "NONE")
+            std::erase_if(listed, watched);
         for (Listed& entry : listed)
-            if (entry.offer.id == offerId)
+            if (watched(entry))
                 entry.live = true;
     } else if (fields[0] == "GONE" && fields.size() == 2) {
         std::erase_if(listed, [&](const Listed& entry) { return entry.offer.id == offerId; });

@@ -177,18 +177,21 @@ void FileRelay::peerLines(Peer& peer) {
             if (found != offers.end() && found->second.owner == &peer)
                 endOffer(found->first, "the offerer withdrew it");
         } else if (fields[0] == "WATCH" && fields.size() == 4) {
-            const std::string offerId(fields[1]);
-            const auto found = offers.find(offerId);
+            // The answer repeats what was asked, so that the peer can tell two lines with one id
+            // apart.
+            const auto found = offers.find(std::string(fields[1]));
+            const std::string asked =
+                std::string(fields[1]) + " " + std::string(fields[2]) + " " + std::string(fields[3]);
             uint64_t size = 0;
             if (found == offers.end() || !ReadFileSize(fields[2], size) ||
                 size != found->second.size || fields[3] != found->second.sha256) {
-                push(peer, "GONE " + offerId);
+                push(peer, "NONE " + asked);
                 continue;
             }
             std::vector<Peer*>& watchers = found->second.watchers;
             if (std::find(watchers.begin(), watchers.end(), &peer) == watchers.end())
                 watchers.push_back(&peer);
-            push(peer, "LIVE " + offerId);
+            push(peer, "LIVE " + asked);
         }
     }
 }
@@ -225,7 +228,7 @@ void FileRelay::download(Pending& newcomer, const std::vector<std::string_view>&
                       "no such file is offered in this room (it may have been withdrawn)");
     if (!ReadFileSize(fields[2], size) || size != found->second.size ||
         fields[3] != found->second.sha256)
-        return Refuse(newcomer.connection, "the offer under this offerId is for another file");
+        return Refuse(newcomer.connection, "the offer under this id is for another file");
     if (transfers.size() + waiting.size() >= MAX_TRANSFERS)
         return Refuse(newcomer.connection,
                       "the host is passing on too many files right now; try again shortly");

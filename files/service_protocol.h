@@ -10,7 +10,9 @@
 //   service:  PARLOX-FILES 1
 //   peer:     SESSION                        the peer's one control connection; then, any order:
 //     peer -> service:  OFFER TAG SIZE SHA256 | WITHDRAW ID | WATCH ID SIZE SHA256
-//     service -> peer:  OFFERED TAG ID | REFUSED TAG REASON | LIVE ID | GONE ID | SEND ID TICKET
+//     service -> peer:  OFFERED TAG ID | REFUSED TAG REASON | LIVE ID SIZE SHA256 |
+//                       NONE ID SIZE SHA256 | GONE ID | SEND ID TICKET
+//     (LIVE and NONE answer a WATCH: registered, or not; GONE: a watched or own offer ended)
 //   peer:     GET ID SIZE SHA256             a download; the service answers FILE SIZE, then
 //                                            (DATA N, N bytes)..., then END; or ERR REASON instead
 //                                            of any of them
