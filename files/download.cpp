@@ -52,8 +52,7 @@ std::string Download::reasonOr(const std::string& reason) {
 }
 
 std::string Download::cut(const LineConnection& line, uint64_t got) {
-    return reasonOr(line.timedOut() ? "nothing arrived for " +
-                                          std::to_string(timings.stallMs / 1000) + " s"
+    return reasonOr(line.timedOut() ? "nothing arrived for " + SecondsText(timings.stallMs)
                                     : "the connection to the host ended after " +
                                           HumanSize(got) + " of " + HumanSize(offer.size));
 }

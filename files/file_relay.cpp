@@ -34,6 +34,9 @@ bool FileRelay::start(uint16_t typedRoomPort) {
         return false;
     }
     listener = TcpSocket::createStream();
+    // Every peer makes a connection per download and upload; a deeper queue than the chat's
+    // keeps a burst of them from waiting for the system's one-second retry.
+    listener->backlog = 64;
     if (!listener->listen(FileServicePort(typedRoomPort))) {
         lastError = listener->lastError;
         return false;
@@ -85,8 +88,10 @@ void FileRelay::run() {
         for (size_t i = 0; i < waitingCount; ++i, ++at)
             if (entries[at].ready != 0)
                 waiting[i]->dead = true;
-        if (entries[1].ready != 0)
-            accept();
+        // A burst of connections is taken in one go, up to what the queue holds.
+        for (int taken = 0; entries[1].ready != 0 && taken < 64; ++taken)
+            if (!accept() || !listener->waitReadable(0))
+                break;
         expire();
         sweep();
     }
@@ -108,17 +113,19 @@ int FileRelay::pollTimeout() const {
     return static_cast<int>(std::clamp<long long>(left + 1, 0, 60000));
 }
 
-void FileRelay::accept() {
+bool FileRelay::accept() {
     if (!listener->accept()) {
         // Out of descriptors: the listener would stay readable and the loop spin; look again in
         // a second, when something may have been freed.
         if (listener->outOfResources)
             listenerPausedUntil = Clock::now() + std::chrono::seconds(1);
-        return;
+        return false;
     }
     auto socket = std::make_unique<TcpSocket>(listener->acceptedHandle);
+    // A flood of connections that say nothing: the oldest of them makes room, so that a peer
+    // that does say what it wants gets in while the flood goes on.
     if (newcomers.size() >= MAX_NEWCOMERS)
-        return; // closed at once: a flood of connections that say nothing
+        newcomers.erase(newcomers.begin());
     socket->setNoDelay();
     (void)socket->setKeepAlive(KeepAliveTimings{});
     auto newcomer = std::make_unique<Pending>(
@@ -126,6 +133,7 @@ void FileRelay::accept() {
         Clock::now() + std::chrono::milliseconds(timings.firstLineMs));
     if (newcomer->connection.sendLine(SERVICE_GREETING, REPLY_MS))
         newcomers.push_back(std::move(newcomer));
+    return true;
 }
 
 void FileRelay::readNewcomer(Pending& newcomer) {
@@ -319,7 +327,7 @@ void FileRelay::expire() {
         if (!download->dead && now >= download->deadline) {
             Refuse(download->connection,
                    "the offerer did not start sending within " +
-                       std::to_string(timings.uploadWaitMs / 1000) + " s");
+                       SecondsText(timings.uploadWaitMs));
             download->dead = true;
         }
     }

@@ -2,6 +2,7 @@
 #include "files/relay_transfer.h"
 
 #include "files/offer_line.h"
+#include "files/service_protocol.h"
 #include "net/socket_poll.h"
 
 #include <algorithm>
@@ -84,8 +85,7 @@ void RelayTransfer::run() {
                 return finish();
             }
             if (ready <= 0) {
-                fail("the offerer sent nothing for " + std::to_string(timings.stallMs / 1000) +
-                     " s");
+                fail("the offerer sent nothing for " + SecondsText(timings.stallMs));
                 return finish();
             }
             if (entries[1].ready != 0)

@@ -48,3 +48,10 @@ bool ReadFileSize(std::string_view digits, uint64_t& size) {
     size = value;
     return true;
 }
+
+std::string SecondsText(int milliseconds) {
+    std::string text = std::to_string(milliseconds / 1000);
+    if (milliseconds % 1000 != 0)
+        text += "." + std::to_string(milliseconds % 1000 / 100);
+    return text + " s";
+}

@@ -41,5 +41,7 @@ uint16_t FileServiceTcpPort(uint16_t typedPort);
 // The line's fields split at single spaces, at most `most`: the last one keeps the rest of the
 // line, spaces and all.
 std::vector<std::string_view> Fields(std::string_view line, size_t most);
+// A time limit as people read it: "30 s", "0.5 s".
+std::string SecondsText(int milliseconds);
 // A size field: decimal digits without sign or leading zeros, at most MAX_FILE_SIZE.
 bool ReadFileSize(std::string_view digits, uint64_t& size);
