@@ -73,9 +73,16 @@ void ViewReset() {
     });
 }
 
+void MakePeer(Role role, const std::string& address, uint16_t typedPort);
+
 void StartPeer(Role role, const std::string& address, uint16_t typedPort) {
     EndPeer();
     SetChatWatcher({LineShown, ViewReset});
+    MakePeer(role, address, typedPort);
+    Notify();
+}
+
+void MakePeer(Role role, const std::string& address, uint16_t typedPort) {
     std::lock_guard<CheckedMutex> guard(ChatLock);
     const uint64_t generation = ++RoomGeneration;
     FilePeer::Hooks hooks;

@@ -1,14 +1,26 @@
 // The real window with the real commands on the offscreen platform: Connect, Enter and the host's
 // departure against a fake host; Host, its banner, Enter while hosting and Host again against raw
-// clients; closing the window while hosting.
+// clients; the Files menu and drops while hosting; closing the window while hosting.
+#include "app/qt/files_menu.h"
 #include "app/qt/main_window.h"
 #include "chat/program_state.h"
 #include "commands/commands.h"
 #include "tests/support/chat_state.h"
 #include "tests/support/find_control.h"
 #include "tests/support/loopback.h"
+#include "tests/support/other_window.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QDropEvent>
+#include <QFile>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QUrl>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -25,6 +37,7 @@ private Q_SLOTS:
 
     void connectEnterAndTheHostsDeparture();
     void hostBannerEnterAndHostAgain();
+    void filesMenuOffersSavesAndWithdraws();
     void closingWhileHostingTellsTheClients(); // last: it asks the application to quit
 
 private:
@@ -48,6 +61,20 @@ private:
         for (int row = 0; row < list->count(); ++row)
             names << list->item(row)->text();
         return names;
+    }
+    QMenu* filesMenu() { return window->findChild<QMenu*>(QStringLiteral("IDM_FILES")); }
+    // The Files menu's items below "Send a file…" and its separator.
+    QStringList fileItems() {
+        QStringList items;
+        for (QAction* action : filesMenu()->actions().mid(2))
+            items << action->text() + (action->isEnabled() ? "" : " (disabled)");
+        return items;
+    }
+    void chooseFileItem(const QString& start) {
+        for (QAction* action : filesMenu()->actions())
+            if (action->text().startsWith(start))
+                return action->trigger();
+        QFAIL("no such item");
     }
     // Hosts a room as Ann on a free port; returns the TCP port clients reach it on.
     uint16_t hostAsAnn() {
@@ -129,6 +156,74 @@ void WindowRolesTest::hostBannerEnterAndHostAgain() {
     QTRY_VERIFY(!log().contains(QStringLiteral("welcome")));
     QVERIFY(log().startsWith(QStringLiteral("----- Hosting on port: ")));
     QTRY_COMPARE(users(), (QStringList{"Ann"}));
+}
+
+void WindowRolesTest::filesMenuOffersSavesAndWithdraws() {
+    QTemporaryDir folder;
+    const auto write = [&](const QString& name, const QByteArray& bytes) {
+        QFile file(folder.filePath(name));
+        file.open(QIODevice::WriteOnly);
+        file.write(bytes);
+        return folder.filePath(name);
+    };
+    QStringList titles;
+    for (QAction* action : window->findChild<QMenuBar*>()->actions())
+        titles << action->text();
+    QCOMPARE(titles.mid(titles.size() - 2), (QStringList{"Files", "About"}));
+    QTRY_COMPARE(fileItems(), QStringList{"No files offered in this room (disabled)"});
+    QVERIFY(!filesMenu()->actions().first()->isEnabled()); // outside a room
+    const uint16_t tcpPort = hostAsAnn();
+    RawPeer cid = RawPeer::connectTo(tcpPort);
+    cid.send("login\nCid\n");
+    QVERIFY(cid.readUntil("login\n0\nCid\n"));
+
+    // Send a file…, through the dialog's seam.
+    auto* menu = window->findChild<FilesMenu*>();
+    const QString mine = write(QStringLiteral("mine.txt"), "hello");
+    menu->chooseFiles = [&] { return QStringList{mine}; };
+    QAction* send = filesMenu()->findChild<QAction*>(QStringLiteral("IDM_SEND_FILE"));
+    QTRY_VERIFY(send->isEnabled());
+    send->trigger();
+    QTRY_COMPARE(fileItems(),
+                 QStringList{"mine.txt \u2014 5 bytes, from you (choose to withdraw)"});
+    QVERIFY(cid.readUntil("msg\n-1\nOffering a file: mine.txt (5 bytes). [Parlox file "));
+    QTRY_VERIFY(log().contains(QStringLiteral("<Ann>: Offering a file: mine.txt (5 bytes).")));
+
+    // A file dropped on the log is offered too.
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(write(QStringLiteral("R&D notes"), "notes"))});
+    QWidget* logArea = control<QPlainTextEdit>("IDC_LOG")->viewport();
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(logArea, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(logArea, &drop);
+    QTRY_COMPARE(fileItems().first(),
+                 QStringLiteral("R&&D notes \u2014 5 bytes, from you (choose to withdraw)"));
+
+    // Another window's offer: saving it asks where, in the Downloads folder first.
+    OtherWindow bob("Bob", ProgramPort(tcpPort));
+    QVERIFY(bob.joined);
+    bob.files.offerFile(write(QStringLiteral("b.bin"), QByteArray("\0\1\2", 3)).toStdString());
+    QTRY_COMPARE(fileItems().first(), QStringLiteral("b.bin \u2014 3 bytes, from Bob"));
+    QString suggested;
+    const QString target = folder.filePath(QStringLiteral("saved.bin"));
+    menu->chooseSaveTarget = [&](const QString& path) {
+        suggested = path;
+        return target;
+    };
+    chooseFileItem(QStringLiteral("b.bin"));
+    QTRY_VERIFY(log().contains(QStringLiteral("<<Saved b.bin (3 bytes) as %1>>").arg(target)));
+    QCOMPARE(suggested,
+             QStandardPaths::writableLocation(QStandardPaths::DownloadLocation) + "/b.bin");
+    QFile saved(target);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), QByteArray("\0\1\2", 3));
+
+    // Withdrawing takes the own offers away.
+    chooseFileItem(QStringLiteral("mine.txt"));
+    chooseFileItem(QStringLiteral("R&&D notes"));
+    QTRY_COMPARE(fileItems(), QStringList{"b.bin \u2014 3 bytes, from Bob"});
 }
 
 void WindowRolesTest::closingWhileHostingTellsTheClients() {

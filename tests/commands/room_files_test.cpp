@@ -1,13 +1,13 @@
 // Files in the window's room, seen from outside: a peer that knows only the chat protocol sees the
 // offer line and nothing else, whether the window hosts or joins; saved files hold the offered
 // bytes; the window's list follows offerers who leave.
-#include "chat/chat_client.h"
 #include "commands/room_files.h"
 #include "files/file_peer.h"
 #include "files/file_relay.h"
 #include "files/offer_line.h"
 #include "model/ui_tasks.h"
 #include "tests/commands/commands_fixture.h"
+#include "tests/support/other_window.h"
 
 #include <filesystem>
 #include <fstream>
@@ -38,26 +38,6 @@ std::string ReadAll(const fs::path& path) {
     text << in.rdbuf();
     return text.str();
 }
-
-// A second Parlox window of the room, in the test: a chat client that only speaks, and its files.
-struct OtherWindow {
-    OtherWindow(const std::string& name, uint16_t typedPort)
-        : files("127.0.0.1", typedPort, hooks()) {
-        EXPECT_TRUE(chat.connect("127.0.0.1", typedPort));
-        chat.send(("login\n" + name + "\n").c_str());
-    }
-    FilePeer::Hooks hooks() {
-        FilePeer::Hooks hooks;
-        hooks.sendChatLine = [this](const std::string& text) {
-            chat.send(("msg\n" + text + "\n").c_str());
-        };
-        hooks.note = [](const std::string&) {};
-        hooks.changed = [] {};
-        return hooks;
-    }
-    ChatClient chat;
-    FilePeer files;
-};
 
 class RoomFiles : public Commands {
 protected:
@@ -100,6 +80,7 @@ TEST_F(RoomFiles, AChatOnlyClientOfTheHostedRoomSeesOfferLinesAndNothingElse) {
 
     // Another Parlox window offers; the host's window lists it and saves it.
     auto bob = std::make_unique<OtherWindow>("Bob", ProgramPort(tcpPort));
+    ASSERT_TRUE(bob->joined);
     bob->files.offerFile(write("b.bin", std::string("\0\1\2", 3)));
     ASSERT_TRUE(cid.readUntil("msg\n1\nOffering a file: b.bin (3 bytes). [Parlox file "));
     std::string bobsId;
