@@ -106,7 +106,7 @@ std::string Download::fetch(const std::string& part) {
     if (failed.empty() && !file.close())
         failed = "it could not be written (" + file.lastError + ")";
     std::string error;
-    if (failed.empty() && !ReplaceFile(part, target, error))
+    if (failed.empty() && !RenameReplacing(part, target, error))
         failed = "it could not be given its name (" + error + ")";
     if (!failed.empty()) {
         (void)file.close();

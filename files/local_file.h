@@ -38,7 +38,7 @@ private:
 
 // Gives the file at `from` the name `to`, in the same folder, replacing a file of that name in
 // one step. False with the system's reason in error.
-bool ReplaceFile(const std::string& from, const std::string& to, std::string& error);
+bool RenameReplacing(const std::string& from, const std::string& to, std::string& error);
 // Removes a file; false when it could not (it may not exist).
 bool RemoveFile(const std::string& path);
 // The characters that separate a path's folders: "/" on Linux, "\\" and "/" on Windows.

@@ -1,27 +1,13 @@
 // The Rooms menu: rebuilt from FoundRooms on every change, on the dialog's thread.
 #include "app/win32/rooms_menu.h"
 
+#include "app/win32/menu_bar.h"
 #include "app/win32/posted_call.h"
 #include "app/win32/wide_text.h"
 #include "commands/control_table.h"
 #include "commands/room_discovery.h"
 
 #include <string>
-
-namespace {
-
-// The place of the menu holding command in bar, or the end of bar.
-UINT PlaceOfMenuWith(HMENU bar, UINT command) {
-    const int count = ::GetMenuItemCount(bar);
-    for (int i = 0; i < count; ++i) {
-        HMENU menu = ::GetSubMenu(bar, i);
-        if (menu != nullptr && ::GetMenuState(menu, command, MF_BYCOMMAND) != UINT(-1))
-            return static_cast<UINT>(i);
-    }
-    return static_cast<UINT>(count > 0 ? count : 0);
-}
-
-} // namespace
 
 RoomsMenu::RoomsMenu(HWND owner) : dialog(owner), popup(::CreatePopupMenu()) {
     HMENU bar = ::GetMenu(dialog);
@@ -44,15 +30,9 @@ void RoomsMenu::refresh() {
     while (::GetMenuItemCount(popup) > 0)
         ::DeleteMenu(popup, 0, MF_BYPOSITION);
     for (size_t i = 0; i < items.size(); ++i) {
-        // A name's own ampersands are shown, not taken for mnemonic marks.
-        std::wstring text;
-        for (wchar_t c : WideFromUtf8(items[i].text)) {
-            text += c;
-            if (c == L'&')
-                text += L'&';
-        }
         ::AppendMenuW(popup, MF_STRING | (items[i].enabled ? MF_ENABLED : MF_GRAYED),
-                      static_cast<UINT_PTR>(IDM_ROOM_FIRST + static_cast<int>(i)), text.c_str());
+                      static_cast<UINT_PTR>(IDM_ROOM_FIRST + static_cast<int>(i)),
+                      MenuItemText(items[i].text).c_str());
     }
     shown = std::move(items);
 }

@@ -96,7 +96,7 @@ bool LocalFile::close() {
     return closed;
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to, std::string& error) {
+bool RenameReplacing(const std::string& from, const std::string& to, std::string& error) {
     if (::rename(from.c_str(), to.c_str()) == 0)
         return true;
     error = SystemError(errno);

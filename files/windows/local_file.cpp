@@ -127,7 +127,7 @@ bool LocalFile::close() {
     return closed;
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to, std::string& error) {
+bool RenameReplacing(const std::string& from, const std::string& to, std::string& error) {
     if (::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;

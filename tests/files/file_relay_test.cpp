@@ -141,9 +141,11 @@ protected:
         relay.stop();
         fs::remove_all(folder);
     }
+    // name is UTF-8 (a narrow path would be read in the system's code page on Windows).
     fs::path write(const std::string& name, const std::string& bytes) {
-        std::ofstream(folder / name, std::ios::binary) << bytes;
-        return folder / name;
+        const fs::path path = folder / fs::path(std::u8string(name.begin(), name.end()));
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
     }
     std::vector<std::string> leftIn(const fs::path& where) {
         std::vector<std::string> names;
