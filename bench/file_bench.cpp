@@ -295,16 +295,16 @@ double PlainCopy(const fs::path& source, const fs::path& target) {
         ::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ);
         return pid;
     };
-    const pid_t receiver = spawn("exec socat -u TCP-LISTEN:" + end + ",bind=127.0.0.1,reuseaddr OPEN:'" +
+    const pid_t receiver = spawn("exec socat -u -b 131072 TCP-LISTEN:" + end + ",bind=127.0.0.1,reuseaddr OPEN:'" +
                                  target.string() + "',creat,trunc");
-    const pid_t relay = spawn("exec socat -u TCP-LISTEN:" + hop + ",bind=127.0.0.1,reuseaddr TCP:127.0.0.1:" + end);
+    const pid_t relay = spawn("exec socat -u -b 131072 TCP-LISTEN:" + hop + ",bind=127.0.0.1,reuseaddr TCP:127.0.0.1:" + end);
     // Both listen once a connect to them works; the probe connection itself is harmless only for
     // the relay, so the bench waits for the ports to be taken instead.
     WaitFor([&] {
         return std::system(("ss -ltn | grep -q ':" + end + " ' && ss -ltn | grep -q ':" + hop + " '").c_str()) == 0;
     }, 10000);
     const auto start = Clock::now();
-    const pid_t sender = spawn("exec socat -u OPEN:'" + source.string() + "' TCP:127.0.0.1:" + hop);
+    const pid_t sender = spawn("exec socat -u -b 131072 OPEN:'" + source.string() + "' TCP:127.0.0.1:" + hop);
     int status = 0;
     ::waitpid(sender, &status, 0);
     ::waitpid(relay, &status, 0);

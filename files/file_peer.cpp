@@ -35,8 +35,9 @@ FilePeer::~FilePeer() {
         ending = true;
         cut.swap(downloads);
         ended.swap(uploads);
+        if (waker)
+            waker->wake();
     }
-    waker.wake();
     Thread::stop();
     for (const auto& download : cut)
         download->cancel("the room ended");
@@ -121,12 +122,14 @@ void FilePeer::lineSeen(std::string_view from, std::string_view text) {
 // Under mutex: a line for the host, and the session to carry it.
 void FilePeer::queue(std::string line) {
     outbox.push_back(std::move(line));
+    if (!waker)
+        waker = std::make_unique<Waker>();
     if (!sessionRunning) {
         // A session that ended gave up running under this lock and only returns after it, so
         // start() waits for nothing that waits for us.
         sessionRunning = Thread::start();
     }
-    waker.wake();
+    waker->wake();
 }
 
 bool FilePeer::save(const std::string& offerId, const std::string& target) {
@@ -250,9 +253,9 @@ void FilePeer::session() {
     connection.socket().setNoDelay();
     for (;;) {
         PollEntry entries[2] = {{connection.socket().handle, POLL_READABLE, 0},
-                                {waker.pollHandle(), POLL_READABLE, 0}};
+                                {waker->pollHandle(), POLL_READABLE, 0}};
         PollSockets(entries, 2, -1);
-        waker.drain();
+        waker->drain();
         std::vector<std::string> lines;
         bool leaving;
         {

@@ -108,7 +108,6 @@ private:
     const uint16_t servicePort;
     const Hooks hooks;
     const RelayTimings timings;
-    Waker waker;
 
     // Guards every field below. Taken after ChatLock (lineSeen runs under it), never before; no
     // hook is called and no thread is waited for while it is held.
@@ -116,6 +115,9 @@ private:
     std::vector<Own> own;
     std::vector<Listed> listed;
     std::vector<std::string> outbox;
+    // Made with the first session, so that a room where no file comes up costs no descriptor;
+    // kept until the end, so the session uses it without the lock.
+    std::unique_ptr<Waker> waker;
     bool sessionRunning = false;
     bool ending = false;
     std::chrono::steady_clock::time_point noServiceUntil{};
