@@ -109,7 +109,7 @@ void FilePeer::lineSeen(std::string_view from, std::string_view text) {
     if (std::any_of(own.begin(), own.end(), [&](const Own& o) { return o.offer.id == offer->id; }) ||
         std::any_of(listed.begin(), listed.end(), same))
         return;
-    if (!sessionRunning && std::chrono::steady_clock::now() < noServiceUntil)
+    if (!connected && std::chrono::steady_clock::now() < noServiceUntil)
         return;
     // The oldest offers give way to new ones; one being saved keeps its download all the same.
     if (listed.size() >= MAX_LISTED)
@@ -124,11 +124,10 @@ void FilePeer::queue(std::string line) {
     outbox.push_back(std::move(line));
     if (!waker)
         waker = std::make_unique<Waker>();
-    if (!sessionRunning) {
-        // A session that ended gave up running under this lock and only returns after it, so
-        // start() waits for nothing that waits for us.
-        sessionRunning = Thread::start();
-    }
+    // Started once and never again, so that no caller (lineSeen holds ChatLock) ever waits here
+    // for an earlier thread to end.
+    if (!started)
+        started = Thread::start();
     waker->wake();
 }
 
@@ -235,7 +234,24 @@ void FilePeer::reap() {
 }
 
 void FilePeer::run() {
-    session();
+    for (;;) {
+        bool leaving;
+        bool work;
+        {
+            std::lock_guard<std::mutex> guard(mutex);
+            leaving = ending;
+            work = !outbox.empty();
+        }
+        if (leaving)
+            return;
+        if (work) {
+            session();
+            continue;
+        }
+        PollEntry entry{waker->pollHandle(), POLL_READABLE, 0};
+        PollSockets(&entry, 1, -1);
+        waker->drain();
+    }
 }
 
 void FilePeer::session() {
@@ -251,6 +267,10 @@ void FilePeer::session() {
         return sessionEnded("this room's host does not pass files on");
     }
     connection.socket().setNoDelay();
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        connected = true;
+    }
     for (;;) {
         PollEntry entries[2] = {{connection.socket().handle, POLL_READABLE, 0},
                                 {waker->pollHandle(), POLL_READABLE, 0}};
@@ -342,8 +362,7 @@ void FilePeer::hostLine(const std::string& line, std::vector<std::string>& notes
 void FilePeer::sessionEnded(const std::string& reason) {
     std::vector<std::string> notes;
     {
-        // A line queued from here on starts a new session, which first waits for this thread to
-        // return: nothing below waits for anything that holds the lock.
+        // A line queued from here on waits for the next session.
         std::lock_guard<std::mutex> guard(mutex);
         if (!ending && !reason.empty()) {
             for (const Own& entry : own)
@@ -356,7 +375,7 @@ void FilePeer::sessionEnded(const std::string& reason) {
         outbox.clear();
         for (const auto& upload : uploads)
             upload->cancel();
-        sessionRunning = false;
+        connected = false;
     }
     for (const std::string& note : notes)
         hooks.note(note);

@@ -2,8 +2,9 @@
 // in the room's lines, and its downloads and uploads, all through the host's file service (see
 // service_protocol.h). Toolkit-free: the front-end shows offers() and calls the operations.
 //
-// Who waits where: the session (this Thread, only once files come up) in PollSockets over its
-// connection and its Waker, woken by the host's lines and by anything queued for it; the
+// Who waits where: the session (this Thread, from the first time files come up until the end) in
+// PollSockets over its connection and its Waker, woken by the host's lines and by anything
+// queued for it, and between connections on the Waker alone; the
 // OfferReader, each Download and each Upload on threads of their own. None of them waits for the
 // window's thread or takes ChatLock; what they have to say goes through the hooks.
 #pragma once
@@ -118,7 +119,8 @@ private:
     // Made with the first session, so that a room where no file comes up costs no descriptor;
     // kept until the end, so the session uses it without the lock.
     std::unique_ptr<Waker> waker;
-    bool sessionRunning = false;
+    bool started = false;   // the session's thread; it runs until the end once started
+    bool connected = false; // the session holds a connection to the host's file service
     bool ending = false;
     std::chrono::steady_clock::time_point noServiceUntil{};
     uint64_t nextTag = 1;
