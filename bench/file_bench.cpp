@@ -69,7 +69,8 @@ void Say(const std::string& line) {
 
 bool MemoryCommand(const std::string& command) {
     if (command == "MEM") {
-        Say("MEM " + std::to_string(StatusKib("VmRSS:")) + " " + std::to_string(StatusKib("VmHWM:")));
+        Say("MEM " + std::to_string(StatusKib("VmRSS:")) + " " +
+            std::to_string(StatusKib("VmHWM:")));
         return true;
     }
     if (command == "RESET") {
@@ -101,12 +102,15 @@ struct Peer {
 
     explicit Peer(uint16_t typedPort) {
         FilePeer::Hooks hooks;
-        hooks.sendChatLine = [](const std::string& text) { Say("LINE " + text); };
+        hooks.sendChatLine = [](const std::string& text) {
+            Say("LINE " + text);
+        };
         hooks.note = [this](const std::string& line) {
             std::lock_guard<std::mutex> guard(mutex);
             notes.push_back(line);
         };
-        hooks.changed = [] {};
+        hooks.changed = [] {
+        };
         files = std::make_unique<FilePeer>("127.0.0.1", typedPort, std::move(hooks));
     }
     std::string note() {
@@ -253,7 +257,8 @@ public:
                 clients[i].readUntil(line, 10000);
                 clients[i].take();
             }
-            fanOut.push_back(std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
+            fanOut.push_back(
+                std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
             clients[0].drain(0);
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -295,16 +300,23 @@ double PlainCopy(const fs::path& source, const fs::path& target) {
         ::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ);
         return pid;
     };
-    const pid_t receiver = spawn("exec socat -u -b 131072 TCP-LISTEN:" + end + ",bind=127.0.0.1,reuseaddr OPEN:'" +
-                                 target.string() + "',creat,trunc");
-    const pid_t relay = spawn("exec socat -u -b 131072 TCP-LISTEN:" + hop + ",bind=127.0.0.1,reuseaddr TCP:127.0.0.1:" + end);
+    const pid_t receiver =
+        spawn("exec socat -u -b 131072 TCP-LISTEN:" + end + ",bind=127.0.0.1,reuseaddr OPEN:'" +
+              target.string() + "',creat,trunc");
+    const pid_t relay = spawn("exec socat -u -b 131072 TCP-LISTEN:" + hop +
+                              ",bind=127.0.0.1,reuseaddr TCP:127.0.0.1:" + end);
     // Both listen once a connect to them works; the probe connection itself is harmless only for
     // the relay, so the bench waits for the ports to be taken instead.
-    WaitFor([&] {
-        return std::system(("ss -ltn | grep -q ':" + end + " ' && ss -ltn | grep -q ':" + hop + " '").c_str()) == 0;
-    }, 10000);
+    WaitFor(
+        [&] {
+            return std::system(
+                       ("ss -ltn | grep -q ':" + end + " ' && ss -ltn | grep -q ':" + hop + " '")
+                           .c_str()) == 0;
+        },
+        10000);
     const auto start = Clock::now();
-    const pid_t sender = spawn("exec socat -u -b 131072 OPEN:'" + source.string() + "' TCP:127.0.0.1:" + hop);
+    const pid_t sender =
+        spawn("exec socat -u -b 131072 OPEN:'" + source.string() + "' TCP:127.0.0.1:" + hop);
     int status = 0;
     ::waitpid(sender, &status, 0);
     ::waitpid(relay, &status, 0);
@@ -323,8 +335,8 @@ Transfer Ours(Child& host, Child& sender, const std::string& line, int receivers
               const fs::path& folder, const std::string& self, uint16_t typedPort) {
     std::vector<std::unique_ptr<Child>> children;
     for (int i = 0; i < receivers; ++i) {
-        children.push_back(std::make_unique<Child>(
-            std::vector<std::string>{self, "--role", "receiver", "--port", std::to_string(typedPort)}));
+        children.push_back(std::make_unique<Child>(std::vector<std::string>{
+            self, "--role", "receiver", "--port", std::to_string(typedPort)}));
         children.back()->tell("SEE " + line);
         children.back()->await("LISTED");
     }
@@ -334,7 +346,8 @@ Transfer Ours(Child& host, Child& sender, const std::string& line, int receivers
     for (auto& child : children)
         receiverStart.push_back(child->resetPeak());
     for (int i = 0; i < receivers; ++i)
-        children[static_cast<size_t>(i)]->tell("SAVE " + (folder / ("got-" + std::to_string(i))).string());
+        children[static_cast<size_t>(i)]->tell("SAVE " +
+                                               (folder / ("got-" + std::to_string(i))).string());
     std::atomic<bool> stop{false};
     double p50 = 0;
     std::thread chat([&] { p50 = probe.measure(stop, 20); });
@@ -371,16 +384,21 @@ int main(int argc, char** argv) {
     if (options["--role"] == "receiver")
         return RunReceiver(typedPort);
 
-    const uint64_t mib = options.count("--mib") ? std::strtoull(options["--mib"].c_str(), nullptr, 10) : 1024;
-    const fs::path folder = fs::path(options.count("--folder") ? options["--folder"] : fs::temp_directory_path().string()) /
-                            ("parlox-file-bench-" + std::to_string(::getpid()));
+    const uint64_t mib =
+        options.count("--mib") ? std::strtoull(options["--mib"].c_str(), nullptr, 10) : 1024;
+    const fs::path folder =
+        fs::path(options.count("--folder") ? options["--folder"]
+                                           : fs::temp_directory_path().string()) /
+        ("parlox-file-bench-" + std::to_string(::getpid()));
     fs::create_directories(folder);
     const fs::path source = folder / "source.bin";
     MakeFile(source, mib << 20);
     const double bytes = static_cast<double>(mib << 20);
     const std::string self = fs::read_symlink("/proc/self/exe").string();
 
-    const auto step = [](const char* what) { std::fprintf(stderr, "file_bench: %s\n", what); };
+    const auto step = [](const char* what) {
+        std::fprintf(stderr, "file_bench: %s\n", what);
+    };
     step("the plain copy");
     const double plain = PlainCopy(source, folder / "plain.bin");
     const bool plainWhole = fs::file_size(folder / "plain.bin") == mib << 20;
@@ -404,7 +422,8 @@ int main(int argc, char** argv) {
     std::atomic<bool> stop{true};
     const double idleP50 = probe.measure(stop, 200);
 
-    Child sender({self, "--role", "sender", "--port", std::to_string(roomPort), "--file", source.string()});
+    Child sender(
+        {self, "--role", "sender", "--port", std::to_string(roomPort), "--file", source.string()});
     step("the offer");
     const std::string line = sender.await("LINE ").substr(5);
     step("one receiver");
@@ -413,7 +432,9 @@ int main(int argc, char** argv) {
     const Transfer three = Ours(host, sender, line, 3, probe, folder, self, roomPort);
     fs::remove_all(folder);
 
-    const auto rate = [&](double seconds) { return bytes / seconds / 1e6; }; // MB/s
+    const auto rate = [&](double seconds) {
+        return bytes / seconds / 1e6;
+    }; // MB/s
     std::printf("file_mib %llu\n", static_cast<unsigned long long>(mib));
     std::printf("plain_mbps %.1f\n", rate(plain));
     std::printf("plain_whole %d\n", plainWhole ? 1 : 0);
@@ -427,8 +448,10 @@ int main(int argc, char** argv) {
     std::printf("whole %d\n", one.whole && three.whole ? 1 : 0);
     std::printf("host_growth_mib_one %.1f\n", one.hostGrowth / 1024.0);
     std::printf("host_growth_mib_three %.1f\n", three.hostGrowth / 1024.0);
-    std::printf("sender_growth_mib %.1f\n", std::max(one.senderGrowth, three.senderGrowth) / 1024.0);
-    std::printf("receiver_growth_mib %.1f\n", std::max(one.receiverGrowth, three.receiverGrowth) / 1024.0);
+    std::printf("sender_growth_mib %.1f\n",
+                std::max(one.senderGrowth, three.senderGrowth) / 1024.0);
+    std::printf("receiver_growth_mib %.1f\n",
+                std::max(one.receiverGrowth, three.receiverGrowth) / 1024.0);
     std::printf("chat_p50_idle_us %.0f\n", idleP50);
     std::printf("chat_p50_one_us %.0f\n", one.chatP50);
     std::printf("chat_p50_three_us %.0f\n", three.chatP50);

@@ -14,16 +14,20 @@ FileMenuItem ItemFor(const OfferView& offer) {
     const std::string size = HumanSize(offer.size);
     switch (offer.state) {
     case OfferView::State::Preparing:
-        return {offer.name + DASH + "reading it to offer it\u2026", FileMenuItem::Action::None,
-                {}, {}};
+        return {
+            offer.name + DASH + "reading it to offer it\u2026", FileMenuItem::Action::None, {}, {}};
     case OfferView::State::Offered:
         return {offer.name + DASH + size + ", from you (choose to withdraw)",
-                FileMenuItem::Action::Withdraw, offer.offerId, {}};
+                FileMenuItem::Action::Withdraw,
+                offer.offerId,
+                {}};
     case OfferView::State::Saving: {
         const uint64_t percent = offer.size == 0 ? 100 : offer.received * 100 / offer.size;
         return {offer.name + DASH + "saving, " + std::to_string(percent) + "% of " + size +
                     " (choose to cancel)",
-                FileMenuItem::Action::Cancel, offer.offerId, {}};
+                FileMenuItem::Action::Cancel,
+                offer.offerId,
+                {}};
     }
     case OfferView::State::Available:
         break;
@@ -43,6 +47,8 @@ std::vector<FileMenuItem> FileMenuItems(const std::vector<OfferView>& offers) {
         items.push_back(ItemFor(offers[i]));
     if (offers.size() > shown)
         items.push_back({"\u2026 and " + std::to_string(offers.size() - shown) + " more",
-                         FileMenuItem::Action::None, {}, {}});
+                         FileMenuItem::Action::None,
+                         {},
+                         {}});
     return items;
 }

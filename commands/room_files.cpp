@@ -1,14 +1,14 @@
 // The window's file service and FilePeer, tied to its commands and to the chat's lines.
 #include "commands/room_files.h"
 
-#include "commands/commands.h"
 #include "chat/program_state.h"
-#include "text/shown_text.h"
-#include "model/ui_tasks.h"
 #include "chat/window_ops.h"
+#include "commands/commands.h"
 #include "files/file_names.h"
 #include "files/file_relay.h"
 #include "files/service_protocol.h"
+#include "model/ui_tasks.h"
+#include "text/shown_text.h"
 
 #include <memory>
 #include <mutex>

@@ -22,9 +22,8 @@ constexpr auto PROGRESS_EVERY = std::chrono::milliseconds(250);
 Download::Download(std::string host, uint16_t port, FileOffer what, std::string where,
                    RelayTimings waits, std::function<void()> onProgress,
                    std::function<void(const Download&)> onFinished)
-    : offer(std::move(what)), target(std::move(where)), address(std::move(host)),
-      servicePort(port), timings(waits), progressed(std::move(onProgress)),
-      whenFinished(std::move(onFinished)) {}
+    : offer(std::move(what)), target(std::move(where)), address(std::move(host)), servicePort(port),
+      timings(waits), progressed(std::move(onProgress)), whenFinished(std::move(onFinished)) {}
 
 Download::~Download() {
     cancel("the download was stopped");
@@ -53,8 +52,8 @@ std::string Download::reasonOr(const std::string& reason) {
 
 std::string Download::cut(const LineConnection& line, uint64_t got) {
     return reasonOr(line.timedOut() ? "nothing arrived for " + SecondsText(timings.stallMs)
-                                    : "the connection to the host ended after " +
-                                          HumanSize(got) + " of " + HumanSize(offer.size));
+                                    : "the connection to the host ended after " + HumanSize(got) +
+                                          " of " + HumanSize(offer.size));
 }
 
 void Download::run() {

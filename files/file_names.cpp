@@ -1,10 +1,10 @@
 // Names of offered files, shown and saved.
 #include "files/file_names.h"
 
-#include "text/utf8.h"
-#include "text/shown_text.h"
 #include "files/local_file.h"
 #include "files/random_id.h"
+#include "text/shown_text.h"
+#include "text/utf8.h"
 
 #include <array>
 
@@ -12,8 +12,7 @@ namespace {
 
 // Bidirectional marks that ShownText leaves alone, since they reorder nothing in a chat line, but
 // which can turn a file name's extension around: ALM, LRM and RLM.
-constexpr std::array<std::string_view, 3> BIDI_MARKS = {"\xD8\x9C", "\xE2\x80\x8E",
-                                                        "\xE2\x80\x8F"};
+constexpr std::array<std::string_view, 3> BIDI_MARKS = {"\xD8\x9C", "\xE2\x80\x8E", "\xE2\x80\x8F"};
 
 void ReplaceAll(std::string& text, std::string_view what, std::string_view with) {
     for (size_t at = text.find(what); at != std::string::npos;

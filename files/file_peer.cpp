@@ -2,12 +2,12 @@
 // workers that read, send and save files.
 #include "files/file_peer.h"
 
-#include "text/shown_text.h"
 #include "files/file_names.h"
 #include "files/line_connection.h"
 #include "files/random_id.h"
 #include "files/service_protocol.h"
 #include "net/socket_poll.h"
+#include "text/shown_text.h"
 
 #include <algorithm>
 
@@ -106,7 +106,8 @@ void FilePeer::lineSeen(std::string_view from, std::string_view text) {
                entry.offer.sha256 == offer->sha256;
     };
     // A line naming one of the own offers' ids is the own offer, or an impostor's copy of it.
-    if (std::any_of(own.begin(), own.end(), [&](const Own& o) { return o.offer.id == offer->id; }) ||
+    if (std::any_of(own.begin(), own.end(),
+                    [&](const Own& o) { return o.offer.id == offer->id; }) ||
         std::any_of(listed.begin(), listed.end(), same))
         return;
     if (!connected && std::chrono::steady_clock::now() < noServiceUntil)
@@ -169,8 +170,8 @@ void FilePeer::cancel(const std::string& offerId) {
 void FilePeer::withdraw(const std::string& offerId) {
     {
         std::lock_guard<std::mutex> guard(mutex);
-        const auto found = std::find_if(own.begin(), own.end(),
-                                        [&](const Own& entry) { return entry.offer.id == offerId; });
+        const auto found = std::find_if(
+            own.begin(), own.end(), [&](const Own& entry) { return entry.offer.id == offerId; });
         if (found == own.end() || offerId.empty())
             return;
         own.erase(found);
@@ -189,16 +190,23 @@ std::vector<OfferView> FilePeer::offers() {
         std::lock_guard<std::mutex> guard(mutex);
         for (const Own& entry : own) {
             const bool offered = !entry.offer.id.empty();
-            views.push_back(
-                {entry.sequence,
-                 {entry.offer.id, entry.offer.name, entry.offer.size, {},
-                  offered ? OfferView::State::Offered : OfferView::State::Preparing, 0}});
+            views.push_back({entry.sequence,
+                             {entry.offer.id,
+                              entry.offer.name,
+                              entry.offer.size,
+                              {},
+                              offered ? OfferView::State::Offered : OfferView::State::Preparing,
+                              0}});
         }
         for (const Listed& entry : listed) {
             if (!entry.live)
                 continue;
-            OfferView view{entry.offer.id, entry.offer.name, entry.offer.size, entry.from,
-                           OfferView::State::Available, 0};
+            OfferView view{entry.offer.id,
+                           entry.offer.name,
+                           entry.offer.size,
+                           entry.from,
+                           OfferView::State::Available,
+                           0};
             for (const auto& download : downloads) {
                 if (download->offer.id == entry.offer.id && !download->finished()) {
                     view.state = OfferView::State::Saving;
@@ -316,7 +324,9 @@ void FilePeer::hostLine(const std::string& line, std::vector<std::string>& notes
     const auto fields = Fields(line, 3);
     const std::string offerId = fields.size() > 1 ? std::string(fields[1]) : std::string();
     std::lock_guard<std::mutex> guard(mutex);
-    const auto ownWith = [&](auto match) { return std::find_if(own.begin(), own.end(), match); };
+    const auto ownWith = [&](auto match) {
+        return std::find_if(own.begin(), own.end(), match);
+    };
     if (fields[0] == "OFFERED" && fields.size() == 3 && IsRandomId(fields[2])) {
         const auto found = ownWith([&](const Own& o) { return std::to_string(o.tag) == offerId; });
         if (found != own.end() && found->offer.id.empty()) {
@@ -326,8 +336,7 @@ void FilePeer::hostLine(const std::string& line, std::vector<std::string>& notes
     } else if (fields[0] == "REFUSED" && fields.size() == 3) {
         const auto found = ownWith([&](const Own& o) { return std::to_string(o.tag) == offerId; });
         if (found != own.end() && found->offer.id.empty()) {
-            notes.push_back("Could not offer " + found->offer.name + ": " +
-                            ShownText(fields[2]));
+            notes.push_back("Could not offer " + found->offer.name + ": " + ShownText(fields[2]));
             own.erase(found);
         }
     } else if ((fields[0] == "LIVE" || fields[0] == "NONE") && fields.size() == 3) {
@@ -348,7 +357,8 @@ void FilePeer::hostLine(const std::string& line, std::vector<std::string>& notes
             if (upload->offerId == offerId)
                 upload->cancel();
     } else if (fields[0] == "SEND" && fields.size() == 3 && IsRandomId(fields[2])) {
-        const auto found = ownWith([&](const Own& o) { return o.offer.id == offerId && !offerId.empty(); });
+        const auto found =
+            ownWith([&](const Own& o) { return o.offer.id == offerId && !offerId.empty(); });
         if (found == own.end() || uploads.size() >= MAX_UPLOADS)
             return;
         uploads.push_back(std::make_unique<Upload>(

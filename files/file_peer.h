@@ -40,10 +40,10 @@ struct OfferView {
 
 class FilePeer final : public Thread {
 public:
-    static constexpr size_t MAX_LISTED = 200;    // offers of others kept at once (newest)
-    static constexpr size_t MAX_OWN = 100;       // own offers being read or offered at once
-    static constexpr size_t MAX_DOWNLOADS = 32;  // at once
-    static constexpr size_t MAX_UPLOADS = 64;    // at once
+    static constexpr size_t MAX_LISTED = 200;   // offers of others kept at once (newest)
+    static constexpr size_t MAX_OWN = 100;      // own offers being read or offered at once
+    static constexpr size_t MAX_DOWNLOADS = 32; // at once
+    static constexpr size_t MAX_UPLOADS = 64;   // at once
     // After the host's file service could not be reached, offers seen in lines do not try again
     // for this long (a room whose host passes no files on, fed forged offers).
     static constexpr std::chrono::seconds RETRY_AFTER{10};

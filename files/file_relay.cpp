@@ -128,9 +128,9 @@ bool FileRelay::accept() {
         newcomers.erase(newcomers.begin());
     socket->setNoDelay();
     (void)socket->setKeepAlive(KeepAliveTimings{});
-    auto newcomer = std::make_unique<Pending>(
-        LineConnection(std::move(socket)),
-        Clock::now() + std::chrono::milliseconds(timings.firstLineMs));
+    auto newcomer =
+        std::make_unique<Pending>(LineConnection(std::move(socket)),
+                                  Clock::now() + std::chrono::milliseconds(timings.firstLineMs));
     if (newcomer->connection.sendLine(SERVICE_GREETING, REPLY_MS))
         newcomers.push_back(std::move(newcomer));
     return true;
@@ -188,8 +188,8 @@ void FileRelay::peerLines(Peer& peer) {
             // The answer repeats what was asked, so that the peer can tell two lines with one id
             // apart.
             const auto found = offers.find(std::string(fields[1]));
-            const std::string asked =
-                std::string(fields[1]) + " " + std::string(fields[2]) + " " + std::string(fields[3]);
+            const std::string asked = std::string(fields[1]) + " " + std::string(fields[2]) + " " +
+                                      std::string(fields[3]);
             uint64_t size = 0;
             if (found == offers.end() || !ReadFileSize(fields[2], size) ||
                 size != found->second.size || fields[3] != found->second.sha256) {
@@ -243,9 +243,9 @@ void FileRelay::download(Pending& newcomer, const std::vector<std::string_view>&
     const std::string ticket = RandomId();
     if (ticket.empty())
         return Refuse(newcomer.connection, "the host has no random source");
-    auto download = std::make_unique<Pending>(
-        std::move(newcomer.connection),
-        Clock::now() + std::chrono::milliseconds(timings.uploadWaitMs));
+    auto download =
+        std::make_unique<Pending>(std::move(newcomer.connection),
+                                  Clock::now() + std::chrono::milliseconds(timings.uploadWaitMs));
     download->offerId = found->first;
     download->ticket = ticket;
     waiting.push_back(std::move(download));
@@ -326,8 +326,7 @@ void FileRelay::expire() {
     for (const auto& download : waiting) {
         if (!download->dead && now >= download->deadline) {
             Refuse(download->connection,
-                   "the offerer did not start sending within " +
-                       SecondsText(timings.uploadWaitMs));
+                   "the offerer did not start sending within " + SecondsText(timings.uploadWaitMs));
             download->dead = true;
         }
     }

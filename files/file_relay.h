@@ -26,12 +26,12 @@
 
 class FileRelay final : public Thread {
 public:
-    static constexpr size_t MAX_OFFERS = 1000;        // in the room at once
+    static constexpr size_t MAX_OFFERS = 1000;         // in the room at once
     static constexpr size_t MAX_OFFERS_PER_PEER = 100; // from one peer at once
-    static constexpr size_t MAX_TRANSFERS = 64;       // passed on, or waiting for their upload
-    static constexpr size_t MAX_PEERS = 64;           // session connections
-    static constexpr size_t MAX_NEWCOMERS = 64;       // connections yet to say what they are
-    static constexpr size_t PEER_BACKLOG = 64 * 1024; // unread lines before a peer is dropped
+    static constexpr size_t MAX_TRANSFERS = 64;        // passed on, or waiting for their upload
+    static constexpr size_t MAX_PEERS = 64;            // session connections
+    static constexpr size_t MAX_NEWCOMERS = 64;        // connections yet to say what they are
+    static constexpr size_t PEER_BACKLOG = 64 * 1024;  // unread lines before a peer is dropped
 
     explicit FileRelay(RelayTimings timings = {});
     ~FileRelay() override;

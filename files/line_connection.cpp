@@ -50,8 +50,8 @@ bool LineConnection::readBytes(char* buffer, size_t count, int timeoutMs) {
         lastTimedOut = !connection->waitReadable(timeoutMs);
         if (lastTimedOut)
             return false;
-        const int32_t got =
-            connection->recv(buffer + done, static_cast<uint32_t>(std::min<size_t>(count - done, 1u << 30)));
+        const int32_t got = connection->recv(
+            buffer + done, static_cast<uint32_t>(std::min<size_t>(count - done, 1u << 30)));
         if (got <= 0)
             return false;
         done += static_cast<size_t>(got);

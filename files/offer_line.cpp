@@ -1,12 +1,12 @@
 // Writing and reading the line that offers a file.
 #include "files/offer_line.h"
 
-#include "text/utf8.h"
-#include "wire/protocol.h"
 #include "files/file_names.h"
 #include "files/random_id.h"
 #include "files/service_protocol.h"
 #include "files/sha256.h"
+#include "text/utf8.h"
+#include "wire/protocol.h"
 
 #include <cstdio>
 

@@ -1,7 +1,8 @@
 // The chat line that offers a file to the room. It reads as an ordinary sentence to anyone, and
 // carries what a Parlox peer needs to fetch the file and check it, at its end:
 //
-//   Offering a file: report.pdf (12.6 MB). [Parlox file 3f2a...(32 hex), 12582912 bytes, SHA-256 9f86...(64 hex)]
+//   Offering a file: report.pdf (12.6 MB). [Parlox file 3f2a...(32 hex), 12582912 bytes, SHA-256
+//   9f86...(64 hex)]
 //
 // The human size is the byte count written the one way HumanSize writes it, so a line whose two
 // sizes disagree is no offer. The name comes between the fixed start and the sizes, so any name

@@ -108,7 +108,8 @@ void RelayTransfer::run() {
     }
     // An upload longer than its offer is a lie about the file: the receiver must not keep it.
     char extra = 0;
-    if (!early.empty() || (upload->waitReadable(timings.endWaitMs) && upload->recv(&extra, 1) > 0)) {
+    if (!early.empty() ||
+        (upload->waitReadable(timings.endWaitMs) && upload->recv(&extra, 1) > 0)) {
         fail("the offerer sent more bytes than it offered");
         return finish();
     }

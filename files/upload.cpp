@@ -64,7 +64,8 @@ void Upload::send() {
     const std::unique_ptr<char[]> buffer(new char[RelayTransfer::CHUNK]);
     uint64_t sent = 0;
     while (sent < size && !cancelled) {
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(RelayTransfer::CHUNK, size - sent));
+        const size_t want =
+            static_cast<size_t>(std::min<uint64_t>(RelayTransfer::CHUNK, size - sent));
         const int64_t got = file.read(buffer.get(), want);
         if (got <= 0) {
             note(name + " has changed since you offered it, so nobody can get it now: withdraw it "

@@ -112,8 +112,8 @@ void FilesMenu::refresh() {
     }
     for (const FileMenuItem& item : items) {
         // A name's own ampersands are shown, not taken for mnemonic marks.
-        QAction* action = popup->addAction(FromUtf8(item.text).replace(
-            QLatin1Char('&'), QStringLiteral("&&")));
+        QAction* action =
+            popup->addAction(FromUtf8(item.text).replace(QLatin1Char('&'), QStringLiteral("&&")));
         action->setEnabled(item.action != FileMenuItem::Action::None);
         connect(action, &QAction::triggered, this, [this, item] { choose(item); });
     }

@@ -63,8 +63,7 @@ std::wstring DownloadsFolder() {
     if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_Downloads, 0, nullptr, &path)))
         folder = path;
     ::CoTaskMemFree(path);
-    if (folder.empty() &&
-        SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_Profile, 0, nullptr, &path)))
+    if (folder.empty() && SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_Profile, 0, nullptr, &path)))
         folder = path;
     return folder;
 }

@@ -58,8 +58,8 @@ bool FilesMenu::choose(int id) {
     const FileMenuItem item = shown[static_cast<size_t>(id - IDM_FILE_FIRST)];
     switch (item.action) {
     case FileMenuItem::Action::Save: {
-        const std::wstring target = ChooseSaveTarget(
-            dialog, DownloadsFolder() + L"\\" + WideFromUtf8(item.suggestedName));
+        const std::wstring target =
+            ChooseSaveTarget(dialog, DownloadsFolder() + L"\\" + WideFromUtf8(item.suggestedName));
         if (!target.empty())
             SaveRoomFile(item.offerId, Utf8FromWide(target));
         break;

@@ -29,7 +29,7 @@ bool LocalFile::openForReading(const std::string& path) {
         lastError = SystemError(errno);
         return false;
     }
-    struct stat info{};
+    struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         lastError = S_ISDIR(info.st_mode) ? "it is a folder" : "it is not a regular file";
         ::close(fd);
@@ -52,7 +52,7 @@ bool LocalFile::createNew(const std::string& path) {
 }
 
 std::optional<uint64_t> LocalFile::size() {
-    struct stat info{};
+    struct stat info {};
     if (::fstat(static_cast<int>(handle), &info) != 0) {
         lastError = SystemError(errno);
         return std::nullopt;

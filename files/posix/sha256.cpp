@@ -1,6 +1,6 @@
 // Sha256 and the random source on Linux: OpenSSL's libcrypto and getrandom.
-#include "files/random_id.h"
 #include "files/sha256.h"
+#include "files/random_id.h"
 
 #include <openssl/evp.h>
 #include <sys/random.h>

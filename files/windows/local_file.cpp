@@ -8,8 +8,8 @@
 namespace {
 
 std::wstring Wide(const std::string& text) {
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                             nullptr, 0);
+    const int length =
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
     if (length > 0)
         ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
@@ -26,9 +26,8 @@ std::string SystemError(DWORD code) {
     while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
                                 message.back() == L'.' || message.back() == L' '))
         message.remove_suffix(1);
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, message.data(),
-                                            static_cast<int>(message.size()), nullptr, 0, nullptr,
-                                            nullptr);
+    const int bytes = ::WideCharToMultiByte(
+        CP_UTF8, 0, message.data(), static_cast<int>(message.size()), nullptr, 0, nullptr, nullptr);
     std::string result(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
     if (bytes > 0)
         ::WideCharToMultiByte(CP_UTF8, 0, message.data(), static_cast<int>(message.size()),

@@ -1,6 +1,6 @@
 // Sha256 and the random source on Windows: bcrypt.dll, part of every Windows since Vista.
-#include "files/random_id.h"
 #include "files/sha256.h"
+#include "files/random_id.h"
 
 #include <windows.h>
 
@@ -30,8 +30,8 @@ struct Sha256::State {
 };
 
 Sha256::Sha256() : state(std::make_unique<State>()) {
-    if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(&state->algorithm, BCRYPT_SHA256_ALGORITHM,
-                                                      nullptr, 0)))
+    if (!BCRYPT_SUCCESS(
+            ::BCryptOpenAlgorithmProvider(&state->algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
         state->algorithm = nullptr;
     state->begin();
 }
@@ -47,8 +47,8 @@ void Sha256::update(const void* data, size_t size) {
     auto* bytes = static_cast<const unsigned char*>(data);
     while (state->good && size > 0) {
         const ULONG piece = static_cast<ULONG>(std::min<size_t>(size, 1u << 30));
-        state->good = BCRYPT_SUCCESS(
-            ::BCryptHashData(state->hash, const_cast<PUCHAR>(bytes), piece, 0));
+        state->good =
+            BCRYPT_SUCCESS(::BCryptHashData(state->hash, const_cast<PUCHAR>(bytes), piece, 0));
         bytes += piece;
         size -= piece;
     }

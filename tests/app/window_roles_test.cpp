@@ -15,16 +15,16 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QUrl>
-#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
 #include <memory>
 
@@ -180,7 +180,9 @@ void WindowRolesTest::filesMenuOffersSavesAndWithdraws() {
     // Send a file…, through the dialog's seam.
     auto* menu = window->findChild<FilesMenu*>();
     const QString mine = write(QStringLiteral("mine.txt"), "hello");
-    menu->chooseFiles = [&] { return QStringList{mine}; };
+    menu->chooseFiles = [&] {
+        return QStringList{mine};
+    };
     QAction* send = filesMenu()->findChild<QAction*>(QStringLiteral("IDM_SEND_FILE"));
     QTRY_VERIFY(send->isEnabled());
     send->trigger();

@@ -136,10 +136,11 @@ TEST_F(RoomFiles, AJoinedRoomsFilesComeThroughItsHost) {
     chat.send("msg\n0\n" + line);
     ASSERT_TRUE(Pump([] { return !ownOfferId().empty() && LogHas("<Bob>: Offering a file"); }));
 
-    FilePeer hal("127.0.0.1", host.programPort(), {[&](const std::string& text) {
-                                                        chat.send("msg\n-1\n" + text + "\n");
-                                                    },
-                                                    [](const std::string&) {}, [] {}});
+    FilePeer hal("127.0.0.1", host.programPort(),
+                 {[&](const std::string& text) { chat.send("msg\n-1\n" + text + "\n"); },
+                  [](const std::string&) {},
+                  [] {
+                  }});
     hal.offerFile(write("hal.txt", "from hal"));
     std::string halsId;
     ASSERT_TRUE(Pump([&] {

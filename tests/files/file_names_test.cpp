@@ -29,30 +29,32 @@ TEST_P(SafeNames, BecomeASafeName) {
 
 INSTANTIATE_TEST_SUITE_P(
     Offered, SafeNames,
-    ::testing::Values(
-        NameCase{"Plain", "report 2.pdf", "report 2.pdf"},
-        NameCase{"NonAscii", "Z\xC3\xBC"
-                             "rich \xE2\x82\xAC.txt",
-                 "Z\xC3\xBC"
-                 "rich \xE2\x82\xAC.txt"},
-        NameCase{"ParentFolders", "../../etc/passwd", "_.._etc_passwd"},
-        NameCase{"WindowsPath", "C:\\Windows\\win.ini", "C__Windows_win.ini"},
-        NameCase{"Stream", "notes.txt:hidden", "notes.txt_hidden"},
-        NameCase{"ReservedCharacters", "a*b?c\"d<e>f|g", "a_b_c_d_e_f_g"},
-        NameCase{"DeviceName", "CON", "_CON"},
-        NameCase{"DeviceWithExtension", "nul.txt", "_nul.txt"},
-        NameCase{"DeviceAnyCase", "Com1 .log", "_Com1 .log"},
-        NameCase{"LongerThanADevice", "CONSOLE.txt", "CONSOLE.txt"},
-        NameCase{"RightToLeftOverride", "photo\xE2\x80\xAEgpj.exe", "photo_gpj.exe"},
-        NameCase{"RightToLeftMark", "photo\xE2\x80\x8F.exe", "photo_.exe"},
-        NameCase{"LineBreak", "a\nb", "a_b"},
-        NameCase{"ControlCharacter", std::string("a\x01" "b", 3), "a_b"},
-        NameCase{"Tab", "a\tb", "a b"},
-        NameCase{"NoUtf8", "\xFF\xFE.txt", "__.txt"},
-        NameCase{"TrailingDotsAndSpaces", "report.pdf. . ", "report.pdf"},
-        NameCase{"OnlyDots", "..", "file"},
-        NameCase{"HiddenName", ".bashrc", "bashrc"},
-        NameCase{"Empty", "", "file"}),
+    ::testing::Values(NameCase{"Plain", "report 2.pdf", "report 2.pdf"},
+                      NameCase{"NonAscii",
+                               "Z\xC3\xBC"
+                               "rich \xE2\x82\xAC.txt",
+                               "Z\xC3\xBC"
+                               "rich \xE2\x82\xAC.txt"},
+                      NameCase{"ParentFolders", "../../etc/passwd", "_.._etc_passwd"},
+                      NameCase{"WindowsPath", "C:\\Windows\\win.ini", "C__Windows_win.ini"},
+                      NameCase{"Stream", "notes.txt:hidden", "notes.txt_hidden"},
+                      NameCase{"ReservedCharacters", "a*b?c\"d<e>f|g", "a_b_c_d_e_f_g"},
+                      NameCase{"DeviceName", "CON", "_CON"},
+                      NameCase{"DeviceWithExtension", "nul.txt", "_nul.txt"},
+                      NameCase{"DeviceAnyCase", "Com1 .log", "_Com1 .log"},
+                      NameCase{"LongerThanADevice", "CONSOLE.txt", "CONSOLE.txt"},
+                      NameCase{"RightToLeftOverride", "photo\xE2\x80\xAEgpj.exe", "photo_gpj.exe"},
+                      NameCase{"RightToLeftMark", "photo\xE2\x80\x8F.exe", "photo_.exe"},
+                      NameCase{"LineBreak", "a\nb", "a_b"},
+                      NameCase{"ControlCharacter",
+                               std::string("a\x01"
+                                           "b",
+                                           3),
+                               "a_b"},
+                      NameCase{"Tab", "a\tb", "a b"}, NameCase{"NoUtf8", "\xFF\xFE.txt", "__.txt"},
+                      NameCase{"TrailingDotsAndSpaces", "report.pdf. . ", "report.pdf"},
+                      NameCase{"OnlyDots", "..", "file"},
+                      NameCase{"HiddenName", ".bashrc", "bashrc"}, NameCase{"Empty", "", "file"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST(SafeNames, ATenKilobyteNameIsCutKeepingItsExtension) {
@@ -77,7 +79,8 @@ TEST(OfferLine, ReadsNaturallyAndComesBackWhole) {
     const std::string line = OfferLineText(offer);
     EXPECT_EQ(line, "Offering a file: report.pdf (12.6 MB). [Parlox file " + offer.id +
                         ", 12582912 bytes, SHA-256 " + offer.sha256 + "]");
-    for (const std::string name : {"report.pdf", "a [Parlox file x] (1 byte). b", "\xC3\xA9t\xC3\xA9"}) {
+    for (const std::string name :
+         {"report.pdf", "a [Parlox file x] (1 byte). b", "\xC3\xA9t\xC3\xA9"}) {
         const auto back = ParseOfferLine(OfferLineText(Sample(name)));
         ASSERT_TRUE(back) << name;
         EXPECT_EQ(back->name, name);
@@ -104,9 +107,9 @@ TEST(OfferLine, LinesThatAreNotExactlyAnOfferAreChat) {
     };
     for (const std::string& line : {
              std::string("hello"),
-             replaced("(2.0 KB)", "(2.1 KB)"),         // the two sizes disagree
-             replaced("2000 bytes", "02000 bytes"),    // not the one way to write it
-             replaced(offer.id, offer.id.substr(1)),   // an id too short
+             replaced("(2.0 KB)", "(2.1 KB)"),             // the two sizes disagree
+             replaced("2000 bytes", "02000 bytes"),        // not the one way to write it
+             replaced(offer.id, offer.id.substr(1)),       // an id too short
              replaced(offer.sha256, std::string(64, 'A')), // not lowercase
              good + " ",
              replaced("Offering a file: ", "Offering: "),

@@ -57,7 +57,8 @@ TEST_F(Relay, ALineThatNamesNoRegisteredOfferNeverShows) {
     bob.peer.lineSeen("Eve", forged);
     // Another copy of a real offer's id with another file's size or digest is no offer either.
     std::string resized = real;
-    resized.replace(resized.find("(1 byte)"), 8, "(2 bytes)").replace(resized.find(", 1 bytes"), 9, ", 2 bytes");
+    resized.replace(resized.find("(1 byte)"), 8, "(2 bytes)")
+        .replace(resized.find(", 1 bytes"), 9, ", 2 bytes");
     bob.peer.lineSeen("Eve", resized);
     bob.see(real);
     EXPECT_TRUE(WaitFor([&] { return relay.transferCount() == 0; }));
@@ -103,17 +104,16 @@ TEST_P(HostileOfferer, TheReceiverKeepsNothingAndSaysWhy) {
 
 INSTANTIATE_TEST_SUITE_P(
     Uploads, HostileOfferer,
-    ::testing::Values(
-        OffererCase{"StopsHalfway", 300000, false, 0, OffererCase::Close,
-                    "the offerer's connection ended after 300.0 KB of 600.0 KB"},
-        OffererCase{"VanishesMidFile", 300000, false, 0, OffererCase::Reset,
-                    "the offerer's connection ended"},
-        OffererCase{"Stalls", 300000, false, 0, OffererCase::Stall,
-                    "the offerer sent nothing for 0.5 s"},
-        OffererCase{"SendsMore", 600000, false, 10, OffererCase::Close,
-                    "the offerer sent more bytes than it offered"},
-        OffererCase{"SendsOtherBytes", 600000, true, 0, OffererCase::Close,
-                    "differs from the one offered (its SHA-256 does not match)"}),
+    ::testing::Values(OffererCase{"StopsHalfway", 300000, false, 0, OffererCase::Close,
+                                  "the offerer's connection ended after 300.0 KB of 600.0 KB"},
+                      OffererCase{"VanishesMidFile", 300000, false, 0, OffererCase::Reset,
+                                  "the offerer's connection ended"},
+                      OffererCase{"Stalls", 300000, false, 0, OffererCase::Stall,
+                                  "the offerer sent nothing for 0.5 s"},
+                      OffererCase{"SendsMore", 600000, false, 10, OffererCase::Close,
+                                  "the offerer sent more bytes than it offered"},
+                      OffererCase{"SendsOtherBytes", 600000, true, 0, OffererCase::Close,
+                                  "differs from the one offered (its SHA-256 does not match)"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(Relay, RequestersGetNothingTheyWereNotOffered) {

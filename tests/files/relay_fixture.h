@@ -96,11 +96,11 @@ public:
         peer.lineSeen("Ann", line);
         const auto offer = ParseOfferLine(line);
         const bool listed = offer && WaitFor([&] {
-            for (const OfferView& view : peer.offers())
-                if (view.offerId == offer->id && view.from == "Ann")
-                    return true;
-            return false;
-        });
+                                for (const OfferView& view : peer.offers())
+                                    if (view.offerId == offer->id && view.from == "Ann")
+                                        return true;
+                                return false;
+                            });
         return listed ? offer->id : std::string();
     }
     size_t listed() { return peer.offers().size(); }
@@ -116,7 +116,8 @@ private:
             std::lock_guard<std::mutex> guard(mutex);
             said.push_back(line);
         };
-        hooks.changed = [] {};
+        hooks.changed = [] {
+        };
         return hooks;
     }
 

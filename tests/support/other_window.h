@@ -18,8 +18,10 @@ struct OtherWindow {
         hooks.sendChatLine = [this](const std::string& text) {
             chat.send(("msg\n" + text + "\n").c_str());
         };
-        hooks.note = [](const std::string&) {};
-        hooks.changed = [] {};
+        hooks.note = [](const std::string&) {
+        };
+        hooks.changed = [] {
+        };
         return hooks;
     }
 

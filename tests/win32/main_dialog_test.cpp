@@ -558,16 +558,20 @@ TEST_F(MainDialog, FilesMenuOffersSavesAndWithdraws) {
     ASSERT_TRUE(cid.readUntil("login\n0\nCid\n"));
 
     const std::wstring mine = write(L"mine \u20AC.txt", "hello");
-    ChooseFilesToSend = [&](HWND) { return std::vector<std::wstring>{mine}; };
+    ChooseFilesToSend = [&](HWND) {
+        return std::vector<std::wstring>{mine};
+    };
     ASSERT_TRUE(WaitFor([&] {
         return !(::GetMenuState(::GetMenu(dialog), IDM_SEND_FILE, MF_BYCOMMAND) & MF_GRAYED);
     }));
     ::PostMessageW(dialog, WM_COMMAND, IDM_SEND_FILE, 0);
     EXPECT_TRUE(WaitFor([&] {
-        return fileItems() == std::vector<std::string>{
-                                  "mine \xE2\x82\xAC.txt \u2014 5 bytes, from you (choose to withdraw)"};
+        return fileItems() ==
+               std::vector<std::string>{
+                   "mine \xE2\x82\xAC.txt \u2014 5 bytes, from you (choose to withdraw)"};
     })) << logText();
-    EXPECT_TRUE(cid.readUntil("msg\n-1\nOffering a file: mine \xE2\x82\xAC.txt (5 bytes). [Parlox"));
+    EXPECT_TRUE(
+        cid.readUntil("msg\n-1\nOffering a file: mine \xE2\x82\xAC.txt (5 bytes). [Parlox"));
 
     // A file dropped on the dialog: the shell hands over a DROPFILES block (written out here, as
     // the shell lays it out) with its paths.
@@ -622,9 +626,8 @@ TEST_F(MainDialog, FilesMenuOffersSavesAndWithdraws) {
     // Withdrawing the own offers leaves Bob's.
     ::PostMessageW(dialog, WM_COMMAND, IDM_FILE_FIRST + 1, 0);
     ::PostMessageW(dialog, WM_COMMAND, IDM_FILE_FIRST + 1, 0);
-    EXPECT_TRUE(WaitFor([&] {
-        return fileItems() == std::vector<std::string>{"b.bin \u2014 3 bytes, from Bob"};
-    }));
+    EXPECT_TRUE(WaitFor(
+        [&] { return fileItems() == std::vector<std::string>{"b.bin \u2014 3 bytes, from Bob"}; }));
     EXPECT_TRUE(close());
     std::filesystem::remove_all(folder);
 }
