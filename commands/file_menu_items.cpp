@@ -1,6 +1,7 @@
 // The Files menu's items: one per offer, with what choosing it does.
 #include "commands/file_menu_items.h"
 
+#include "commands/room_files.h"
 #include "files/file_names.h"
 #include "files/offer_line.h"
 
@@ -51,4 +52,24 @@ std::vector<FileMenuItem> FileMenuItems(const std::vector<OfferView>& offers) {
                          {},
                          {}});
     return items;
+}
+
+void ChooseFileMenuItem(const FileMenuItem& item,
+                        const std::function<std::string(const std::string& name)>& chooseTarget) {
+    switch (item.action) {
+    case FileMenuItem::Action::Save: {
+        const std::string target = chooseTarget(item.suggestedName);
+        if (!target.empty())
+            SaveRoomFile(item.offerId, target);
+        break;
+    }
+    case FileMenuItem::Action::Cancel:
+        CancelRoomFile(item.offerId);
+        break;
+    case FileMenuItem::Action::Withdraw:
+        WithdrawRoomFile(item.offerId);
+        break;
+    case FileMenuItem::Action::None:
+        break;
+    }
 }

@@ -5,6 +5,7 @@
 #include "files/file_peer.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,3 +26,8 @@ inline constexpr char NO_FILES[] = "No files offered in this room";
 // (choose to withdraw)", "report.pdf — reading it to offer it…" (disabled); at most
 // FILE_MENU_LIMIT, then a disabled "… and N more". With no offers, one disabled NO_FILES item.
 std::vector<FileMenuItem> FileMenuItems(const std::vector<OfferView>& offers);
+
+// Does what choosing item means: saves the offer where chooseTarget says (the save dialog, given
+// the suggested name; empty when cancelled), cancels its saving, or withdraws it.
+void ChooseFileMenuItem(const FileMenuItem& item,
+                        const std::function<std::string(const std::string& name)>& chooseTarget);

@@ -121,25 +121,12 @@ void FilesMenu::refresh() {
 }
 
 void FilesMenu::choose(const FileMenuItem& item) {
-    switch (item.action) {
-    case FileMenuItem::Action::Save: {
+    ChooseFileMenuItem(item, [this](const std::string& name) {
         QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
         if (folder.isEmpty())
             folder = QDir::homePath();
-        const QString target =
-            chooseSaveTarget(folder + QLatin1Char('/') + FromUtf8(item.suggestedName));
-        if (!target.isEmpty())
-            SaveRoomFile(item.offerId, ToUtf8(QDir::toNativeSeparators(target)));
-        break;
-    }
-    case FileMenuItem::Action::Cancel:
-        CancelRoomFile(item.offerId);
-        break;
-    case FileMenuItem::Action::Withdraw:
-        WithdrawRoomFile(item.offerId);
-        break;
-    case FileMenuItem::Action::None:
-        break;
-    }
+        const QString target = chooseSaveTarget(folder + QLatin1Char('/') + FromUtf8(name));
+        return target.isEmpty() ? std::string() : ToUtf8(QDir::toNativeSeparators(target));
+    });
     refresh();
 }

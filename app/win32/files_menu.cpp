@@ -56,23 +56,10 @@ bool FilesMenu::choose(int id) {
     if (id < IDM_FILE_FIRST || id >= IDM_FILE_FIRST + static_cast<int>(shown.size()))
         return false;
     const FileMenuItem item = shown[static_cast<size_t>(id - IDM_FILE_FIRST)];
-    switch (item.action) {
-    case FileMenuItem::Action::Save: {
-        const std::wstring target =
-            ChooseSaveTarget(dialog, DownloadsFolder() + L"\\" + WideFromUtf8(item.suggestedName));
-        if (!target.empty())
-            SaveRoomFile(item.offerId, Utf8FromWide(target));
-        break;
-    }
-    case FileMenuItem::Action::Cancel:
-        CancelRoomFile(item.offerId);
-        break;
-    case FileMenuItem::Action::Withdraw:
-        WithdrawRoomFile(item.offerId);
-        break;
-    case FileMenuItem::Action::None:
-        break;
-    }
+    ChooseFileMenuItem(item, [this](const std::string& name) {
+        return Utf8FromWide(
+            ChooseSaveTarget(dialog, DownloadsFolder() + L"\\" + WideFromUtf8(name)));
+    });
     refresh();
     return true;
 }

@@ -57,9 +57,11 @@ protected:
         std::ofstream(folder / name, std::ios::binary) << bytes;
         return (folder / name).string();
     }
-    static std::string ownOfferId() {
+    static std::string ownOfferId() { return offerFrom(""); }
+    // The listed offer from the participant the room calls `from` ("": the window's own).
+    static std::string offerFrom(const std::string& from) {
         for (const OfferView& view : RoomFileOffers())
-            if (view.state == OfferView::State::Offered)
+            if (view.from == from && view.state != OfferView::State::Preparing)
                 return view.offerId;
         return {};
     }
@@ -83,13 +85,8 @@ TEST_F(RoomFiles, AChatOnlyClientOfTheHostedRoomSeesOfferLinesAndNothingElse) {
     ASSERT_TRUE(bob->joined);
     bob->files.offerFile(write("b.bin", std::string("\0\1\2", 3)));
     ASSERT_TRUE(cid.readUntil("msg\n1\nOffering a file: b.bin (3 bytes). [Parlox file "));
-    std::string bobsId;
-    ASSERT_TRUE(Pump([&] {
-        for (const OfferView& view : RoomFileOffers())
-            if (view.from == "Bob")
-                bobsId = view.offerId;
-        return !bobsId.empty();
-    }));
+    ASSERT_TRUE(Pump([] { return !offerFrom("Bob").empty(); }));
+    const std::string bobsId = offerFrom("Bob");
     const std::string target = (folder / "saved.bin").string();
     SaveRoomFile(bobsId, target);
     ASSERT_TRUE(Pump([&] { return LogHas("<<Saved b.bin (3 bytes) as " + target + ">>"); }));
@@ -142,13 +139,8 @@ TEST_F(RoomFiles, AJoinedRoomsFilesComeThroughItsHost) {
                   [] {
                   }});
     hal.offerFile(write("hal.txt", "from hal"));
-    std::string halsId;
-    ASSERT_TRUE(Pump([&] {
-        for (const OfferView& view : RoomFileOffers())
-            if (view.from == "Hal")
-                halsId = view.offerId;
-        return !halsId.empty();
-    }));
+    ASSERT_TRUE(Pump([] { return !offerFrom("Hal").empty(); }));
+    const std::string halsId = offerFrom("Hal");
     const std::string target = (folder / "got.txt").string();
     SaveRoomFile(halsId, target);
     ASSERT_TRUE(Pump([&] { return LogHas("<<Saved hal.txt (8 bytes) as " + target + ">>"); }));
