@@ -178,64 +178,42 @@ void FileRelay::peerLines(Peer& peer) {
             return;
         // Lines this relay does not know are left alone, so that later peers may say more.
         const auto fields = Fields(line, 5);
+        uint64_t size = 0;
         if (fields[0] == "OFFER" && fields.size() == 4) {
-            offer(peer, fields);
+            const std::string tag(fields[1]);
+            if (tag.empty() || tag.size() > 9 ||
+                tag.find_first_not_of("0123456789") != std::string::npos)
+                continue;
+            std::string refusal = "the offer is malformed";
+            std::string offerId;
+            if (ReadFileSize(fields[2], size) && IsSha256Hex(fields[3]))
+                offerId = offers.add(&peer, size, fields[3], refusal);
+            push(peer, offerId.empty() ? "REFUSED " + tag + " " + refusal
+                                       : "OFFERED " + tag + " " + offerId);
+            offersNow = offers.size();
         } else if (fields[0] == "WITHDRAW" && fields.size() == 2) {
-            const auto found = offers.find(std::string(fields[1]));
-            if (found != offers.end() && found->second.owner == &peer)
-                endOffer(found->first, "the offerer withdrew it");
+            const OfferTable::Offer* offer = offers.find(std::string(fields[1]));
+            if (offer != nullptr && offer->owner == &peer)
+                endOffer(std::string(fields[1]), "the offerer withdrew it");
         } else if (fields[0] == "WATCH" && fields.size() == 4) {
             // The answer repeats what was asked, so that the peer can tell two lines with one id
             // apart.
-            const auto found = offers.find(std::string(fields[1]));
-            const std::string asked = std::string(fields[1]) + " " + std::string(fields[2]) + " " +
-                                      std::string(fields[3]);
-            uint64_t size = 0;
-            if (found == offers.end() || !ReadFileSize(fields[2], size) ||
-                size != found->second.size || fields[3] != found->second.sha256) {
-                push(peer, "NONE " + asked);
-                continue;
-            }
-            std::vector<Peer*>& watchers = found->second.watchers;
-            if (std::find(watchers.begin(), watchers.end(), &peer) == watchers.end())
-                watchers.push_back(&peer);
-            push(peer, "LIVE " + asked);
+            const bool live = ReadFileSize(fields[2], size) &&
+                              offers.watch(&peer, std::string(fields[1]), size, fields[3]);
+            push(peer, (live ? "LIVE " : "NONE ") + std::string(fields[1]) + " " +
+                           std::string(fields[2]) + " " + std::string(fields[3]));
         }
     }
 }
 
-void FileRelay::offer(Peer& peer, const std::vector<std::string_view>& fields) {
-    const std::string tag(fields[1]);
-    uint64_t size = 0;
-    if (tag.empty() || tag.size() > 9 || tag.find_first_not_of("0123456789") != std::string::npos)
-        return;
-    std::string offerId;
-    if (!ReadFileSize(fields[2], size) || !IsSha256Hex(fields[3]))
-        return push(peer, "REFUSED " + tag + " the offer is malformed");
-    if (peer.offers >= MAX_OFFERS_PER_PEER)
-        return push(peer, "REFUSED " + tag + " you already offer " +
-                              std::to_string(MAX_OFFERS_PER_PEER) +
-                              " files in this room; withdraw one first");
-    if (offers.size() >= MAX_OFFERS)
-        return push(peer, "REFUSED " + tag + " the room already holds " +
-                              std::to_string(MAX_OFFERS) + " offers");
-    offerId = RandomId();
-    if (offerId.empty() || offers.count(offerId) != 0)
-        return push(peer, "REFUSED " + tag + " the host has no random source");
-    offers[offerId] = Offer{size, std::string(fields[3]), &peer, {}};
-    ++peer.offers;
-    offersNow = offers.size();
-    push(peer, "OFFERED " + tag + " " + offerId);
-}
-
 void FileRelay::download(Pending& newcomer, const std::vector<std::string_view>& fields) {
-    const auto found = offers.find(std::string(fields[1]));
+    const std::string offerId(fields[1]);
+    const OfferTable::Offer* offer = offers.find(offerId);
     uint64_t size = 0;
-    if (found == offers.end() || found->second.owner->dead)
+    if (offer == nullptr || static_cast<Peer*>(offer->owner)->dead)
         return Refuse(newcomer.connection,
                       "no such file is offered in this room (it may have been withdrawn)");
-    if (!ReadFileSize(fields[2], size) || size != found->second.size ||
-        fields[3] != found->second.sha256)
+    if (!ReadFileSize(fields[2], size) || size != offer->size || fields[3] != offer->sha256)
         return Refuse(newcomer.connection, "the offer under this id is for another file");
     if (transfers.size() + waiting.size() >= MAX_TRANSFERS)
         return Refuse(newcomer.connection,
@@ -246,10 +224,10 @@ void FileRelay::download(Pending& newcomer, const std::vector<std::string_view>&
     auto download =
         std::make_unique<Pending>(std::move(newcomer.connection),
                                   Clock::now() + std::chrono::milliseconds(timings.uploadWaitMs));
-    download->offerId = found->first;
+    download->offerId = offerId;
     download->ticket = ticket;
     waiting.push_back(std::move(download));
-    push(*found->second.owner, "SEND " + found->first + " " + ticket);
+    push(*static_cast<Peer*>(offer->owner), "SEND " + offerId + " " + ticket);
 }
 
 void FileRelay::upload(Pending& newcomer, const std::string& ticket, bool failed) {
@@ -263,7 +241,7 @@ void FileRelay::upload(Pending& newcomer, const std::string& ticket, bool failed
     download.dead = true;
     if (failed)
         return Refuse(download.connection, "the offerer could not read the file");
-    const uint64_t size = offers.at(download.offerId).size;
+    const uint64_t size = offers.find(download.offerId)->size;
     std::string early = newcomer.connection.takeRest();
     auto transfer = std::make_unique<RelayTransfer>(
         download.offerId, size, newcomer.connection.releaseSocket(), std::move(early),
@@ -295,16 +273,10 @@ void FileRelay::flush(Peer& peer) {
 }
 
 void FileRelay::endOffer(const std::string& offerId, const std::string& reason) {
-    const auto found = offers.find(offerId);
-    if (found == offers.end())
-        return;
-    Offer& offer = found->second;
-    for (Peer* watcher : offer.watchers)
-        if (watcher != offer.owner && !watcher->dead)
-            push(*watcher, "GONE " + offerId);
-    if (!offer.owner->dead)
-        push(*offer.owner, "GONE " + offerId);
-    --offer.owner->offers;
+    for (OfferTable::Peer told : offers.remove(offerId))
+        if (!static_cast<Peer*>(told)->dead)
+            push(*static_cast<Peer*>(told), "GONE " + offerId);
+    offersNow = offers.size();
     for (const auto& download : waiting) {
         if (!download->dead && download->offerId == offerId) {
             Refuse(download->connection, reason);
@@ -314,8 +286,6 @@ void FileRelay::endOffer(const std::string& offerId, const std::string& reason) 
     for (const auto& transfer : transfers)
         if (transfer->offerId == offerId)
             transfer->cancel(reason, false);
-    offers.erase(found);
-    offersNow = offers.size();
 }
 
 void FileRelay::expire() {
@@ -337,13 +307,7 @@ void FileRelay::sweep() {
     for (const auto& peer : peers) {
         if (!peer->dead)
             continue;
-        std::vector<std::string> owned;
-        for (auto& [offerId, offer] : offers) {
-            if (offer.owner == peer.get())
-                owned.push_back(offerId);
-            std::erase(offer.watchers, peer.get());
-        }
-        for (const std::string& offerId : owned)
+        for (const std::string& offerId : offers.leave(peer.get()))
             endOffer(offerId, "the offerer left the room");
     }
     std::erase_if(peers, [](const auto& peer) { return peer->dead; });
@@ -361,7 +325,7 @@ void FileRelay::shutDown() {
     waiting.clear();
     newcomers.clear();
     peers.clear();
-    offers.clear();
+    offers = OfferTable();
     offersNow = 0;
     transfersNow = 0;
     listener.reset();

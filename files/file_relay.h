@@ -10,6 +10,7 @@
 #pragma once
 
 #include "files/line_connection.h"
+#include "files/offer_table.h"
 #include "files/relay_transfer.h"
 #include "net/tcp_socket.h"
 #include "net/thread.h"
@@ -18,7 +19,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -26,8 +26,6 @@
 
 class FileRelay final : public Thread {
 public:
-    static constexpr size_t MAX_OFFERS = 1000;         // in the room at once
-    static constexpr size_t MAX_OFFERS_PER_PEER = 100; // from one peer at once
     static constexpr size_t MAX_TRANSFERS = 64;        // passed on, or waiting for their upload
     static constexpr size_t MAX_PEERS = 64;            // session connections
     static constexpr size_t MAX_NEWCOMERS = 64;        // connections yet to say what they are
@@ -55,14 +53,7 @@ private:
         explicit Peer(LineConnection taken) : connection(std::move(taken)) {}
         LineConnection connection;
         std::string outbox;
-        size_t offers = 0;
         bool dead = false;
-    };
-    struct Offer {
-        uint64_t size;
-        std::string sha256;
-        Peer* owner;
-        std::vector<Peer*> watchers;
     };
     struct Pending { // a new connection, or a download waiting for its upload
         Pending(LineConnection taken, Clock::time_point until)
@@ -78,7 +69,6 @@ private:
     void readNewcomer(Pending& newcomer);
     void readPeer(Peer& peer);
     void peerLines(Peer& peer);
-    void offer(Peer& peer, const std::vector<std::string_view>& fields);
     void download(Pending& newcomer, const std::vector<std::string_view>& fields);
     void upload(Pending& newcomer, const std::string& ticket, bool failed);
     void push(Peer& peer, const std::string& line);
@@ -98,7 +88,7 @@ private:
     std::vector<std::unique_ptr<Pending>> newcomers;
     std::vector<std::unique_ptr<Pending>> waiting;
     std::vector<std::unique_ptr<RelayTransfer>> transfers;
-    std::map<std::string, Offer> offers;
+    OfferTable offers;
     std::atomic<size_t> offersNow{0};
     std::atomic<size_t> transfersNow{0};
 };

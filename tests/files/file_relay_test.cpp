@@ -153,7 +153,7 @@ TEST_F(Relay, FloodsAreBoundedAndTheServiceKeepsServing) {
     for (size_t at = answers.find("OFFERED"); at != std::string::npos;
          at = answers.find("OFFERED", at + 1))
         ++offered;
-    EXPECT_EQ(offered, FileRelay::MAX_OFFERS_PER_PEER);
+    EXPECT_EQ(offered, OfferTable::MAX_OFFERS_PER_PEER);
     EXPECT_NE(answers.find("REFUSED 100 you already offer 100 files in this room; withdraw one "
                            "first\n"),
               std::string::npos);
