@@ -56,15 +56,11 @@ void FilePeer::offerFile(const std::string& path) {
     uint64_t tag;
     {
         std::lock_guard<std::mutex> guard(mutex);
-        if (own.size() >= MAX_OWN) {
-            tag = 0;
-        } else {
-            tag = nextTag++;
-            own.push_back({tag, path, FileOffer{{}, 0, {}, name}, nextSequence++});
-        }
+        tag = board.addOwn(path, name);
     }
     if (tag == 0) {
-        hooks.note("Could not offer " + name + ": you offer " + std::to_string(MAX_OWN) +
+        hooks.note("Could not offer " + name + ": you offer " +
+                   std::to_string(OfferBoard::MAX_OWN) +
                    " files already; withdraw one first (Files menu)");
         return;
     }
@@ -77,18 +73,16 @@ void FilePeer::read(uint64_t tag, const std::string& error, uint64_t size,
     std::string name;
     {
         std::lock_guard<std::mutex> guard(mutex);
-        const auto found =
-            std::find_if(own.begin(), own.end(), [tag](const Own& o) { return o.tag == tag; });
-        if (found == own.end() || ending)
+        OfferBoard::Own* entry = board.ownByTag(tag);
+        if (entry == nullptr || ending)
             return;
-        name = found->offer.name;
         if (error.empty()) {
-            found->offer.size = size;
-            found->offer.sha256 = sha256;
+            entry->offer.size = size;
+            entry->offer.sha256 = sha256;
             queue("OFFER " + std::to_string(tag) + " " + std::to_string(size) + " " + sha256);
             return;
         }
-        own.erase(found);
+        name = board.dropOwn(tag);
     }
     hooks.note("Could not offer " + name + ": " + error);
     changed();
@@ -99,25 +93,13 @@ void FilePeer::lineSeen(std::string_view from, std::string_view text) {
     if (!offer)
         return;
     std::lock_guard<std::mutex> guard(mutex);
-    if (ending)
+    if (ending || (!connected && std::chrono::steady_clock::now() < noServiceUntil))
         return;
-    const auto same = [&](const auto& entry) {
-        return entry.offer.id == offer->id && entry.offer.size == offer->size &&
-               entry.offer.sha256 == offer->sha256;
-    };
-    // A line naming one of the own offers' ids is the own offer, or an impostor's copy of it.
-    if (std::any_of(own.begin(), own.end(),
-                    [&](const Own& o) { return o.offer.id == offer->id; }) ||
-        std::any_of(listed.begin(), listed.end(), same))
-        return;
-    if (!connected && std::chrono::steady_clock::now() < noServiceUntil)
-        return;
-    // The oldest offers give way to new ones; one being saved keeps its download all the same.
-    if (listed.size() >= MAX_LISTED)
-        listed.erase(listed.begin());
-    queue("WATCH " + offer->id + " " + std::to_string(offer->size) + " " + offer->sha256);
-    listed.push_back({std::move(*offer), ShownText(from), false, nextSequence++});
-    // Shown once the host confirms it (LIVE), so a forged line never makes an entry.
+    const std::string watch =
+        "WATCH " + offer->id + " " + std::to_string(offer->size) + " " + offer->sha256;
+    // Listed once the host confirms it (LIVE), so that a forged line never makes an entry.
+    if (board.addSeen(std::move(*offer), ShownText(from)))
+        queue(watch);
 }
 
 // Under mutex: a line for the host, and the session to carry it.
@@ -134,16 +116,14 @@ void FilePeer::queue(std::string line) {
 
 bool FilePeer::save(const std::string& offerId, const std::string& target) {
     std::lock_guard<std::mutex> guard(mutex);
-    const auto found = std::find_if(listed.begin(), listed.end(), [&](const Listed& entry) {
-        return entry.offer.id == offerId && entry.live;
-    });
-    if (found == listed.end() || ending || downloads.size() >= MAX_DOWNLOADS ||
+    const FileOffer* offer = board.listed(offerId);
+    if (offer == nullptr || ending || downloads.size() >= MAX_DOWNLOADS ||
         std::any_of(downloads.begin(), downloads.end(), [&](const auto& download) {
             return download->offer.id == offerId && !download->finished();
         }))
         return false;
     downloads.push_back(std::make_unique<Download>(
-        address, servicePort, found->offer, target, timings, [this] { changed(); },
+        address, servicePort, *offer, target, timings, [this] { changed(); },
         [this](const Download& download) { downloadEnded(download); }));
     if (!downloads.back()->start()) {
         downloads.pop_back();
@@ -170,11 +150,8 @@ void FilePeer::cancel(const std::string& offerId) {
 void FilePeer::withdraw(const std::string& offerId) {
     {
         std::lock_guard<std::mutex> guard(mutex);
-        const auto found = std::find_if(
-            own.begin(), own.end(), [&](const Own& entry) { return entry.offer.id == offerId; });
-        if (found == own.end() || offerId.empty())
+        if (!board.dropOwn(offerId))
             return;
-        own.erase(found);
         queue("WITHDRAW " + offerId);
         for (const auto& upload : uploads)
             if (upload->offerId == offerId)
@@ -185,43 +162,13 @@ void FilePeer::withdraw(const std::string& offerId) {
 
 std::vector<OfferView> FilePeer::offers() {
     reap();
-    std::vector<std::pair<uint64_t, OfferView>> views;
-    {
-        std::lock_guard<std::mutex> guard(mutex);
-        for (const Own& entry : own) {
-            const bool offered = !entry.offer.id.empty();
-            views.push_back({entry.sequence,
-                             {entry.offer.id,
-                              entry.offer.name,
-                              entry.offer.size,
-                              {},
-                              offered ? OfferView::State::Offered : OfferView::State::Preparing,
-                              0}});
-        }
-        for (const Listed& entry : listed) {
-            if (!entry.live)
-                continue;
-            OfferView view{entry.offer.id,
-                           entry.offer.name,
-                           entry.offer.size,
-                           entry.from,
-                           OfferView::State::Available,
-                           0};
-            for (const auto& download : downloads) {
-                if (download->offer.id == entry.offer.id && !download->finished()) {
-                    view.state = OfferView::State::Saving;
-                    view.received = download->received();
-                }
-            }
-            views.push_back({entry.sequence, std::move(view)});
-        }
-    }
-    std::sort(views.begin(), views.end(),
-              [](const auto& a, const auto& b) { return a.first > b.first; });
-    std::vector<OfferView> newestFirst;
-    for (auto& view : views)
-        newestFirst.push_back(std::move(view.second));
-    return newestFirst;
+    std::lock_guard<std::mutex> guard(mutex);
+    return board.views([this](const std::string& offerId) -> std::optional<uint64_t> {
+        for (const auto& download : downloads)
+            if (download->offer.id == offerId && !download->finished())
+                return download->received();
+        return std::nullopt;
+    });
 }
 
 void FilePeer::reap() {
@@ -323,46 +270,32 @@ void FilePeer::hostLine(const std::string& line, std::vector<std::string>& notes
                         std::vector<std::string>& said) {
     const auto fields = Fields(line, 3);
     const std::string offerId = fields.size() > 1 ? std::string(fields[1]) : std::string();
+    uint64_t tag = 0;
     std::lock_guard<std::mutex> guard(mutex);
-    const auto ownWith = [&](auto match) {
-        return std::find_if(own.begin(), own.end(), match);
-    };
-    if (fields[0] == "OFFERED" && fields.size() == 3 && IsRandomId(fields[2])) {
-        const auto found = ownWith([&](const Own& o) { return std::to_string(o.tag) == offerId; });
-        if (found != own.end() && found->offer.id.empty()) {
-            found->offer.id = std::string(fields[2]);
-            said.push_back(OfferLineText(found->offer));
+    if (fields[0] == "OFFERED" && fields.size() == 3 && IsRandomId(fields[2]) &&
+        ReadFileSize(offerId, tag)) {
+        OfferBoard::Own* entry = board.ownByTag(tag);
+        if (entry != nullptr && entry->offer.id.empty()) {
+            entry->offer.id = std::string(fields[2]);
+            said.push_back(OfferLineText(entry->offer));
         }
-    } else if (fields[0] == "REFUSED" && fields.size() == 3) {
-        const auto found = ownWith([&](const Own& o) { return std::to_string(o.tag) == offerId; });
-        if (found != own.end() && found->offer.id.empty()) {
-            notes.push_back("Could not offer " + found->offer.name + ": " + ShownText(fields[2]));
-            own.erase(found);
-        }
+    } else if (fields[0] == "REFUSED" && fields.size() == 3 && ReadFileSize(offerId, tag)) {
+        const OfferBoard::Own* entry = board.ownByTag(tag);
+        if (entry != nullptr && entry->offer.id.empty())
+            notes.push_back("Could not offer " + board.dropOwn(tag) + ": " + ShownText(fields[2]));
     } else if ((fields[0] == "LIVE" || fields[0] == "NONE") && fields.size() == 3) {
-        // The answer to a WATCH: that offer (its id, size and digest) is registered, or is not.
-        const auto watched = [&](const Listed& entry) {
-            return entry.offer.id == offerId &&
-                   fields[2] == std::to_string(entry.offer.size) + " " + entry.offer.sha256;
-        };
-        if (fields[0] == "NONE")
-            std::erase_if(listed, watched);
-        for (Listed& entry : listed)
-            if (watched(entry))
-                entry.live = true;
+        board.answered(offerId, fields[2], fields[0] == "LIVE");
     } else if (fields[0] == "GONE" && fields.size() == 2) {
-        std::erase_if(listed, [&](const Listed& entry) { return entry.offer.id == offerId; });
-        std::erase_if(own, [&](const Own& entry) { return entry.offer.id == offerId; });
+        board.gone(offerId);
         for (const auto& upload : uploads)
             if (upload->offerId == offerId)
                 upload->cancel();
     } else if (fields[0] == "SEND" && fields.size() == 3 && IsRandomId(fields[2])) {
-        const auto found =
-            ownWith([&](const Own& o) { return o.offer.id == offerId && !offerId.empty(); });
-        if (found == own.end() || uploads.size() >= MAX_UPLOADS)
+        const OfferBoard::Own* entry = board.ownById(offerId);
+        if (entry == nullptr || uploads.size() >= MAX_UPLOADS)
             return;
         uploads.push_back(std::make_unique<Upload>(
-            address, servicePort, offerId, found->path, found->offer.size, std::string(fields[2]),
+            address, servicePort, offerId, entry->path, entry->offer.size, std::string(fields[2]),
             timings, [this](const std::string& note) { hooks.note(note); }, nullptr));
         if (!uploads.back()->start())
             uploads.pop_back();
@@ -375,13 +308,12 @@ void FilePeer::sessionEnded(const std::string& reason) {
         // A line queued from here on waits for the next session.
         std::lock_guard<std::mutex> guard(mutex);
         if (!ending && !reason.empty()) {
-            for (const Own& entry : own)
+            for (const OfferBoard::Own& entry : board.ownOffers())
                 notes.push_back((entry.offer.id.empty() ? "Could not offer " : "Your offer of ") +
                                 entry.offer.name + (entry.offer.id.empty() ? ": " : " ended: ") +
                                 reason);
         }
-        own.clear();
-        listed.clear();
+        board.clear();
         outbox.clear();
         for (const auto& upload : uploads)
             upload->cancel();

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "files/download.h"
+#include "files/offer_board.h"
 #include "files/offer_line.h"
 #include "files/offer_reader.h"
 #include "files/relay_transfer.h"
@@ -27,21 +28,8 @@
 #include <string_view>
 #include <vector>
 
-// One entry of the Files menu, newest first.
-struct OfferView {
-    enum class State { Preparing, Offered, Available, Saving };
-    std::string offerId; // empty while Preparing
-    std::string name;
-    uint64_t size = 0;
-    std::string from; // as the room shows the offerer's name; empty for one's own offers
-    State state = State::Available;
-    uint64_t received = 0; // while Saving
-};
-
 class FilePeer final : public Thread {
 public:
-    static constexpr size_t MAX_LISTED = 200;   // offers of others kept at once (newest)
-    static constexpr size_t MAX_OWN = 100;      // own offers being read or offered at once
     static constexpr size_t MAX_DOWNLOADS = 32; // at once
     static constexpr size_t MAX_UPLOADS = 64;   // at once
     // After the host's file service could not be reached, offers seen in lines do not try again
@@ -82,19 +70,6 @@ public:
     void run() override;
 
 private:
-    struct Own {
-        uint64_t tag;
-        std::string path;
-        FileOffer offer; // its id empty until the host registered it
-        uint64_t sequence;
-    };
-    struct Listed {
-        FileOffer offer;
-        std::string from;
-        bool live = false; // the host confirmed it
-        uint64_t sequence;
-    };
-
     void read(uint64_t tag, const std::string& error, uint64_t size, const std::string& sha256);
     void queue(std::string line);
     void session();
@@ -113,8 +88,7 @@ private:
     // Guards every field below. Taken after ChatLock (lineSeen runs under it), never before; no
     // hook is called and no thread is waited for while it is held.
     std::mutex mutex;
-    std::vector<Own> own;
-    std::vector<Listed> listed;
+    OfferBoard board;
     std::vector<std::string> outbox;
     // Made with the first session, so that a room where no file comes up costs no descriptor;
     // kept until the end, so the session uses it without the lock.
@@ -123,8 +97,6 @@ private:
     bool connected = false; // the session holds a connection to the host's file service
     bool ending = false;
     std::chrono::steady_clock::time_point noServiceUntil{};
-    uint64_t nextTag = 1;
-    uint64_t nextSequence = 1;
     std::vector<std::unique_ptr<Download>> downloads;
     std::vector<std::unique_ptr<Upload>> uploads;
     OfferReader reader;

@@ -166,7 +166,7 @@ TEST_F(Relay, FloodsAreBoundedAndTheServiceKeepsServing) {
     Window bob(roomPort);
     for (int i = 0; i < 1000; ++i)
         bob.peer.lineSeen("Eve", OfferLineText({RandomId(), 1, Digest("x"), "f"}));
-    EXPECT_LE(bob.listed(), FilePeer::MAX_LISTED);
+    EXPECT_LE(bob.listed(), OfferBoard::MAX_LISTED);
     // Files pass while they stay.
     Window ann(roomPort);
     const std::string id = bob.see(ann.offer(write("ok.txt", "ok")));
