@@ -190,14 +190,15 @@ void WindowExtrasTest::lineFromSomeoneElseNotifiesOthersNever() {
     AppendLog("<<Connected to: %s on port %d>>", "10.0.0.7", 5000);
     SetUserName(2, "Cy");
     AppendChatLine("Ann", "my own line");
-    AppendChatLine("Bob", "<b>hi</b> & bye");
+    // The body is markup to the service, and it shows breaks and frame markers as marks.
+    AppendChatLine("B\xEF\xB7\x90ob", "<b>hi</b>\xE2\x80\xA9\xEF\xB7\x91 & bye");
     QTRY_COMPARE(service.calls.size(), 1);
     const NotificationService::Call& call = service.calls[0];
     QCOMPARE(call.appName, QStringLiteral("Parlox"));
     QCOMPARE(call.replacesId, 0u);
     QCOMPARE(call.icon, QString::fromUtf8(APP_ID));
-    QCOMPARE(call.summary, QStringLiteral("Bob in Parlox"));
-    QCOMPARE(call.body, QStringLiteral("&lt;b&gt;hi&lt;/b&gt; &amp; bye"));
+    QCOMPARE(call.summary, QStringLiteral("B\uFFFDob in Parlox"));
+    QCOMPARE(call.body, QStringLiteral("&lt;b&gt;hi&lt;/b&gt;\u00B6\uFFFD &amp; bye"));
     QVERIFY(call.actions.contains(QStringLiteral("default")));
     QCOMPARE(call.hints.value(QStringLiteral("desktop-entry")).toString(),
              QString::fromUtf8(APP_ID));

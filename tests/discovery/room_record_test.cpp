@@ -66,6 +66,14 @@ const RecordCase RECORDS[] = {
             {"port=5000", "users=2"}),
      Expect("a\xEF\xBF\xBD\xEF\xBF\xBD"
             "b")},
+    {"FrameMarkerObjectAndDirectionalMarkReplaced",
+     Record("a\xEF\xB7\x90"
+            "b\xEF\xBF\xBC"
+            "c\xE2\x80\x8F",
+            {"port=5000", "users=2"}),
+     Expect("a\xEF\xBF\xBD"
+            "b\xEF\xBF\xBD"
+            "c\xEF\xBF\xBD")},
     {"NulInsideReplaced", Record(std::string("a\0b", 3), {"port=5000", "users=2"}),
      Expect("a\xEF\xBF\xBD"
             "b")},

@@ -93,7 +93,7 @@ TEST_F(TranscriptTest, KeptTranscriptOfAShortConversation) {
         features.setKeepTranscripts(true);
         features.roomStarting(false, {"Ann", "10.0.0.7", "5000"});
         AppendLog("<<Connected to: %s on port %d>>", "10.0.0.7", 5000);
-        AppendChatLine("Bob", "hi Ann");
+        AppendChatLine("Bob", "hi Ann\xE2\x80\xA8\xEF\xB7\x90<Ann>: hi");
         AppendChatLine("Ann", "hello, 100% sure");
         features.closing({"Ann", "10.0.0.7", "5000"});
     }
@@ -103,7 +103,7 @@ TEST_F(TranscriptTest, KeptTranscriptOfAShortConversation) {
     EXPECT_EQ(lines[0].rfind("Parlox transcript, connected to 10.0.0.7 port 5000, started ", 0), 0u)
         << lines[0];
     EXPECT_TRUE(StampedWith(lines[1], "<<Connected to: 10.0.0.7 on port 5000>>")) << lines[1];
-    EXPECT_TRUE(StampedWith(lines[2], "<Bob>: hi Ann")) << lines[2];
+    EXPECT_TRUE(StampedWith(lines[2], "<Bob>: hi Ann\xC2\xB6\xEF\xBF\xBD<Ann>: hi")) << lines[2];
     EXPECT_TRUE(StampedWith(lines[3], "<Ann>: hello, 100% sure")) << lines[3];
 }
 

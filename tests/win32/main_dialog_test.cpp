@@ -26,6 +26,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -482,6 +483,20 @@ TEST_F(MainDialog, RoomsMenuListsRoomsAndChoosingOneFillsTheFields) {
 // The window closes promptly while it hosts a room and is a client in it, and leaves no role.
 // Finding rooms runs meanwhile, as in the program: where the system lacks it (Wine), the Rooms
 // menu says so and hosting and joining work all the same.
+// A port number whose swapped bytes were a free TCP port a moment ago, as the Port field takes it;
+// sin_port holds that TCP port in network byte order.
+std::wstring FreeProgramPort(sockaddr_in& address) {
+    SOCKET probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof address;
+    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    ::closesocket(probe);
+    return std::to_wstring(address.sin_port); // the port's bytes, swapped
+}
+
 TEST_F(MainDialog, ClosesWithLiveServerAndClient) {
     StartRoomDiscovery();
     open(WindowCommands{});
@@ -491,16 +506,8 @@ TEST_F(MainDialog, ClosesWithLiveServerAndClient) {
                                       std::string(DnsApiDiscovery::UNAVAILABLE) + " (disabled)"};
         }));
     }
-    // A port number whose swapped bytes were a free TCP port a moment ago.
-    SOCKET probe = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int length = sizeof address;
-    ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    ::closesocket(probe);
-    const std::wstring number = std::to_wstring(address.sin_port); // the port's bytes, swapped
+    const std::wstring number = FreeProgramPort(address);
 
     ::SetWindowTextW(item(IDC_NAME), L"host");
     ::SetWindowTextW(item(IDC_PORT), number.c_str());
@@ -524,8 +531,77 @@ TEST_F(MainDialog, ClosesWithLiveServerAndClient) {
     EXPECT_EQ(ActiveServer, nullptr);
 }
 
-// Lines from others while the window is in the background: the taskbar button flashes and a
-// balloon shows the line, then "N new lines" for a burst; the icon goes when the window is active.
+// A raw client whose name and lines hold what a rich edit, Qt's text engine or Unicode itself
+// takes for a break, a frame or an object: the clients get its bytes as sent, and the hosting
+// dialog's log and list show each line and name on one line, with the marks.
+TEST_F(MainDialog, HostileCharactersShowAsMarksOnOneLine) {
+    open(WindowCommands{});
+    sockaddr_in address{};
+    ::SetWindowTextW(item(IDC_NAME), L"Ann");
+    ::SetWindowTextW(item(IDC_PORT), FreeProgramPort(address).c_str());
+    ::PostMessageW(item(IDC_HOST), BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitFor([&] { return ::SendMessageW(item(IDC_USERS), LB_GETCOUNT, 0, 0) == 1; }));
+
+    const std::string pilcrow = "\xC2\xB6", replacement = "\xEF\xBF\xBD";
+    const struct {
+        std::string bytes;
+        const std::string& mark;
+    } hostile[] = {
+        {"\r", pilcrow},               // a paragraph's end to the rich edit
+        {"\v", pilcrow},               // a line break within a paragraph
+        {"\xE2\x80\xA8", pilcrow},     // U+2028 LINE SEPARATOR
+        {"\xE2\x80\xA9", pilcrow},     // U+2029 PARAGRAPH SEPARATOR
+        {"\a", replacement},           // the end of a table cell
+        {"\xEF\xBF\xB9", replacement}, // U+FFF9, which starts a table row
+        {"\xEF\xBF\xBC", replacement}, // U+FFFC, an embedded object
+        {"\xEF\xB7\x90", replacement}, // U+FDD0, a math object's start; Qt's frame start
+        {"\xEF\xB7\xAF", replacement}, // U+FDEF, a math object's end
+        {"\xEF\xBF\xBF", replacement}, // U+FFFF, a noncharacter
+        {"\xE2\x80\x8F", replacement}, // U+200F RIGHT-TO-LEFT MARK
+    };
+    SOCKET mal = ::socket(AF_INET, SOCK_STREAM, 0);
+    const DWORD timeoutMs = 5000;
+    ::setsockopt(mal, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs),
+                 sizeof timeoutMs);
+    ASSERT_EQ(::connect(mal, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    std::string name = "M", shownName = "M", sent, relayed, shownLines;
+    for (const auto& c : hostile) {
+        name += c.bytes + "a";
+        shownName += c.mark + "a";
+    }
+    sent = "login\n" + name + "\n";
+    for (const auto& c : hostile) {
+        const std::string text = "x" + c.bytes + "<Ann>: y";
+        sent += "msg\n" + text + "\n";
+        relayed += "msg\n0\n" + text + "\n";
+        shownLines += "<" + shownName + ">: x" + c.mark + "<Ann>: y\n";
+    }
+    ASSERT_EQ(::send(mal, sent.data(), static_cast<int>(sent.size()), 0), int(sent.size()));
+    std::string received;
+    char buffer[4096];
+    while (received.find(relayed) == std::string::npos) {
+        const int got = ::recv(mal, buffer, sizeof buffer, 0);
+        ASSERT_GT(got, 0) << received;
+        received.append(buffer, size_t(got));
+    }
+
+    // The log holds the banner, then the lines; the control lays out one line for each, and the
+    // empty paragraph after the last.
+    ASSERT_TRUE(WaitFor([&] { return logText() == ChatView.logText(); })) << logText();
+    const std::string shown = logText();
+    EXPECT_EQ(shown.substr(shown.size() - shownLines.size()), shownLines);
+    const auto lines = std::count(shown.begin(), shown.end(), '\n');
+    EXPECT_EQ(::SendMessageW(item(IDC_LOG), EM_GETLINECOUNT, 0, 0), lines + 1);
+    wchar_t entry[512] = {};
+    ASSERT_EQ(::SendMessageW(item(IDC_USERS), LB_GETCOUNT, 0, 0), 2);
+    ::SendMessageW(item(IDC_USERS), LB_GETTEXT, 1, reinterpret_cast<LPARAM>(entry));
+    EXPECT_EQ(Utf8FromWide(entry), shownName);
+    ::closesocket(mal);
+}
+
+// Lines from others while the window is in the background:// Lines from others while the window is
+// in the background: the taskbar button flashes and a balloon shows the line, then "N new lines"
+// for a burst; the icon goes when the window is active.
 TEST_F(MainDialog, FlashAndBalloonForLinesFromOthers) {
     openRecorded();
     // Once the window is up and has the focus, it goes to the background.
