@@ -144,9 +144,12 @@ bool WaitForErrorLine() {
 }
 
 // A transcript that cannot be written stops with one line in the log and loses nothing else.
-void ExpectStopsWithOneErrorLine(WindowFeatures& features) {
+// A long first line fails its write before any flush.
+void ExpectStopsWithOneErrorLine(WindowFeatures& features, size_t firstLineBytes = 0) {
     features.setKeepTranscripts(true);
     features.roomStarting(false, {"Ann", "10.0.0.7", "5000"});
+    if (firstLineBytes > 0)
+        AppendLogLine(std::string(firstLineBytes, 'x'));
     AppendChatLine("Bob", "one");
     ASSERT_TRUE(WaitForErrorLine());
     AppendChatLine("Bob", "two");
@@ -179,14 +182,26 @@ TEST_F(TranscriptTest, ReadOnlyFolder) {
 }
 
 TEST_F(TranscriptTest, FullDisk) {
-    // Writes to /dev/full fail as on a full disk (ENOSPC); the room's file is a link to it.
+    // Writes to /dev/full fail as on a full disk (ENOSPC); the room's file is a link to it. The
+    // system's words for it reach the log whether the disk is found full by a flush or by a write
+    // of a line longer than the stream holds.
     std::error_code error;
     fs::create_symlink("/dev/full", folder / "10.0.0.7-5000.txt", error);
     if (error || !fs::exists("/dev/full"))
         GTEST_SKIP() << "no /dev/full to stand in for a full disk";
-    WindowFeatures features(notifier, store, folder);
-    ExpectStopsWithOneErrorLine(features);
-    EXPECT_NE(ChatView.logText().find("No space left on device"), std::string::npos);
+    for (const size_t firstLineBytes : {size_t{0}, size_t{64 * 1024}}) {
+        SCOPED_TRACE(firstLineBytes);
+        {
+            std::lock_guard<CheckedMutex> guard(ChatLock);
+            ResetChatView(true);
+        }
+        WindowFeatures features(notifier, store, folder);
+        ExpectStopsWithOneErrorLine(features, firstLineBytes);
+        const std::string log = ChatView.logText();
+        const size_t errorLine = log.find("<<Error: ");
+        EXPECT_NE(log.find(": No space left on device>>"), std::string::npos)
+            << (errorLine == std::string::npos ? "no error line" : log.substr(errorLine, 200));
+    }
 }
 
 } // namespace
