@@ -92,6 +92,11 @@ private:
         }
         return lines;
     }
+    // A log longer than the window paints a scroll bar, which fans out over Qt's own thread
+    // pool, whose hand-offs the thread sanitizer cannot see inside the uninstrumented Qt
+    // libraries and reports as races. The lines are laid out as shown, at the log's width, also
+    // while the window has gone from the screen.
+    void hideForLongLogs() { window->hide(); }
     // Whether every entry of the user list is one line tall.
     bool usersOneLineEach() {
         auto* list = control<QListWidget>("IDC_USERS");
@@ -199,6 +204,7 @@ void WindowRolesTest::hostBannerEnterAndHostAgain() {
 // A client that puts such characters into its name and its lines: every client gets the bytes as
 // sent, and the host's log and list show each line and name on one line of the screen, marked.
 void WindowRolesTest::hostileCharactersWhileHosting() {
+    hideForLongLogs();
     const uint16_t tcpPort = hostAsAnn();
     QTRY_COMPARE(users(), (QStringList{"Ann"}));
     RawPeer bob = RawPeer::connectTo(tcpPort);
@@ -226,6 +232,7 @@ void WindowRolesTest::hostileCharactersWhileHosting() {
 
 // The same characters from a host, in its name, a client's name and relayed lines.
 void WindowRolesTest::hostileCharactersFromTheHost() {
+    hideForLongLogs();
     RawListener host;
     RawPeer peer = connectAsBob(host);
     QCOMPARE(peer.received, std::string("login\nBob\n"));
