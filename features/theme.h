@@ -1,0 +1,37 @@
+// Light and dark: the user's choice, what the desktop prefers, and the colours of the dark theme
+// that both front-ends paint with.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+// The View menu's choices.
+enum class ThemeChoice { FollowDesktop, Light, Dark };
+// What the desktop says it prefers.
+enum class DesktopScheme { NoPreference, Dark, Light };
+// What the window shows. Light is the system's own look, the one the window has always had.
+enum class Theme { Light, Dark };
+
+Theme ThemeFor(ThemeChoice choice, DesktopScheme desktop);
+
+// The settings portal's org.freedesktop.appearance color-scheme: 1 prefers dark, 2 light, and 0
+// (or anything else) expresses no preference.
+DesktopScheme SchemeFromPortal(std::optional<uint32_t> value);
+
+struct Rgb {
+    uint8_t red, green, blue;
+};
+
+// The dark theme's colours. Every text colour stands at least 4.5:1 against its background, and
+// the window's frame, its controls' faces and the fields' insides are told apart.
+struct DarkColours {
+    static constexpr Rgb WINDOW = {0x2b, 0x2b, 0x2b};    // the dialog's face, labels on it
+    static constexpr Rgb FIELD = {0x1e, 0x1e, 0x1e};     // fields, the log and the list
+    static constexpr Rgb BUTTON = {0x3a, 0x3a, 0x3a};    // push buttons, the menu bar
+    static constexpr Rgb TEXT = {0xf0, 0xf0, 0xf0};      // on all three
+    static constexpr Rgb DISABLED = {0x9a, 0x9a, 0x9a};  // text of what cannot be used now
+    static constexpr Rgb SELECTION = {0x00, 0x5a, 0x9e}; // selected text and list entries
+    static constexpr Rgb SELECTED_TEXT = {0xff, 0xff, 0xff};
+    static constexpr Rgb LINK = {0x6c, 0xb4, 0xff};
+    static constexpr Rgb BORDER = {0x5a, 0x5a, 0x5a};
+};
