@@ -3,7 +3,7 @@
 // typed into the input line and a timer.
 #pragma once
 
-#include "chat/chat_view_model.h"
+#include "model/chat_view_model.h"
 #include "features/announcer.h"
 
 #include <chrono>

@@ -1,7 +1,7 @@
 // Whose a log line is: the program's own, the user's, or someone else's in the room.
 #pragma once
 
-#include "chat/chat_view_model.h"
+#include "model/chat_view_model.h"
 
 #include <string_view>
 

@@ -2,12 +2,12 @@
 // window's commands and to ChatView.
 #include "features/window_features.h"
 
-#include "chat/formatting.h"
 #include "chat/program_state.h"
 #include "chat/window_ops.h"
 #include "features/local_time.h"
 #include "features/notification_text.h"
 #include "features/transcript_format.h"
+#include "wire/formatting.h"
 
 #include <algorithm>
 #include <cerrno>

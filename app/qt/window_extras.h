@@ -3,8 +3,8 @@
 // area's icon, light and dark, and the timer that folds a burst of lines into one.
 #pragma once
 
-#include "app/field_texts.h"
-#include "chat/chat_view_model.h"
+#include "commands/field_texts.h"
+#include "model/chat_view_model.h"
 
 #include <QObject>
 #include <QString>
