@@ -3,8 +3,8 @@
 // typed into the input line and a timer.
 #pragma once
 
-#include "model/chat_view_model.h"
 #include "features/announcer.h"
+#include "model/chat_view_model.h"
 
 #include <chrono>
 #include <optional>

@@ -9,8 +9,10 @@
 enum class ThemeChoice { FollowDesktop, Light, Dark };
 // What the desktop says it prefers.
 enum class DesktopScheme { NoPreference, Dark, Light };
-// What the window shows. Light is the system's own look, the one the window has always had.
-enum class Theme { Light, Dark };
+// What the window shows. System is the system's own look, the one the window has always had, for
+// when nobody expresses a preference; Light is that look with every text readable on its
+// background (Readable); Dark has the colours below.
+enum class Theme { System, Light, Dark };
 
 Theme ThemeFor(ThemeChoice choice, DesktopScheme desktop);
 
@@ -21,6 +23,15 @@ DesktopScheme SchemeFromPortal(std::optional<uint32_t> value);
 struct Rgb {
     uint8_t red, green, blue;
 };
+
+// The least contrast between a text and its background, as the Web Content Accessibility
+// Guidelines ask of normal text.
+inline constexpr double MIN_CONTRAST = 4.5;
+// The contrast ratio of two colours (1 to 21), by the guidelines' relative luminance.
+double Contrast(Rgb a, Rgb b);
+// background as it is when text stands out from it at least MIN_CONTRAST, else darkened (for a
+// text lighter than it) or lightened step by step until text does.
+Rgb Readable(Rgb background, Rgb text);
 
 // The dark theme's colours. Every text colour stands at least 4.5:1 against its background, and
 // the window's frame, its controls' faces and the fields' insides are told apart.

@@ -25,6 +25,11 @@ QColor ColourOf(Rgb rgb) {
     return QColor(rgb.red, rgb.green, rgb.blue);
 }
 
+Rgb RgbOf(const QColor& colour) {
+    return {static_cast<uint8_t>(colour.red()), static_cast<uint8_t>(colour.green()),
+            static_cast<uint8_t>(colour.blue())};
+}
+
 // Read wraps the value in a variant of its own, and some portals wrap it twice.
 std::optional<uint32_t> SchemeValue(QVariant value) {
     while (value.userType() == qMetaTypeId<QDBusVariant>())
@@ -45,7 +50,7 @@ DesktopTheme::DesktopTheme(QObject* parent, ThemeChoice chosen)
     if (!session.isConnected())
         return;
     session.connect(PORTAL, PORTAL_PATH, SETTINGS, QStringLiteral("SettingChanged"), this,
-                    SLOT(settingChanged(QString, QString, QDBusVariant)));
+                    SLOT(settingChanged(QDBusMessage)));
     QDBusMessage read =
         QDBusMessage::createMethodCall(PORTAL, PORTAL_PATH, SETTINGS, QStringLiteral("Read"));
     read << APPEARANCE << COLOR_SCHEME;
@@ -64,10 +69,11 @@ void DesktopTheme::setChoice(ThemeChoice chosen) {
     apply();
 }
 
-void DesktopTheme::settingChanged(const QString& space, const QString& key,
-                                  const QDBusVariant& value) {
-    if (space == APPEARANCE && key == COLOR_SCHEME)
-        desktopSays(QVariant::fromValue(value));
+void DesktopTheme::settingChanged(const QDBusMessage& signal) {
+    const QList<QVariant> arguments = signal.arguments(); // namespace, key, value
+    if (arguments.size() == 3 && arguments[0].toString() == APPEARANCE &&
+        arguments[1].toString() == COLOR_SCHEME)
+        desktopSays(arguments[2]);
 }
 
 void DesktopTheme::desktopSays(const QVariant& value) {
@@ -78,9 +84,40 @@ void DesktopTheme::desktopSays(const QVariant& value) {
 void DesktopTheme::apply() {
     const Theme wanted = ThemeFor(choice, desktop);
     if (wanted == theme)
-        return; // the light theme at the start is the system's palette, untouched
+        return; // the system's theme at the start is the system's palette, untouched
     theme = wanted;
-    QApplication::setPalette(theme == Theme::Dark ? darkPalette() : system);
+    switch (theme) {
+    case Theme::System:
+        QApplication::setPalette(system);
+        break;
+    case Theme::Light:
+        QApplication::setPalette(lightPalette());
+        break;
+    case Theme::Dark:
+        QApplication::setPalette(darkPalette());
+        break;
+    }
+}
+
+QPalette DesktopTheme::lightPalette() const {
+    // The system's colours, each background behind a text too faint on it made readable (the
+    // selection's, in the common styles).
+    QPalette palette = system;
+    const struct {
+        QPalette::ColorRole background, text;
+    } pairs[] = {{QPalette::Window, QPalette::WindowText},
+                 {QPalette::Base, QPalette::Text},
+                 {QPalette::Button, QPalette::ButtonText},
+                 {QPalette::Highlight, QPalette::HighlightedText}};
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        for (const auto& pair : pairs) {
+            const QColor background = palette.color(group, pair.background);
+            const QColor text = palette.color(group, pair.text);
+            const Rgb readable = Readable(RgbOf(background), RgbOf(text));
+            palette.setColor(group, pair.background, ColourOf(readable));
+        }
+    }
+    return palette;
 }
 
 QPalette DesktopTheme::darkPalette() {

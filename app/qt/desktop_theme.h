@@ -4,10 +4,9 @@
 
 #include "features/theme.h"
 
+#include <QDBusMessage>
 #include <QObject>
 #include <QPalette>
-
-class QDBusVariant;
 
 class DesktopTheme : public QObject {
     Q_OBJECT
@@ -21,9 +20,11 @@ public:
 
     // The palette the dark theme shows.
     static QPalette darkPalette();
+    // The palette the light theme shows: the system's, every text readable.
+    QPalette lightPalette() const;
 
 private Q_SLOTS:
-    void settingChanged(const QString& space, const QString& key, const QDBusVariant& value);
+    void settingChanged(const QDBusMessage& signal);
 
 private:
     void desktopSays(const QVariant& value);
@@ -31,6 +32,6 @@ private:
 
     ThemeChoice choice;
     DesktopScheme desktop = DesktopScheme::NoPreference;
-    Theme theme = Theme::Light;
-    QPalette system; // the application's palette at the start: the light theme
+    Theme theme = Theme::System;
+    QPalette system; // the application's palette at the start
 };

@@ -303,9 +303,22 @@ TEST(ThemeTest, ChoiceAndDesktop) {
          {DesktopScheme::NoPreference, DesktopScheme::Dark, DesktopScheme::Light}) {
         EXPECT_EQ(ThemeFor(ThemeChoice::Light, desktop), Theme::Light);
         EXPECT_EQ(ThemeFor(ThemeChoice::Dark, desktop), Theme::Dark);
-        EXPECT_EQ(ThemeFor(ThemeChoice::FollowDesktop, desktop),
-                  desktop == DesktopScheme::Dark ? Theme::Dark : Theme::Light);
     }
+    EXPECT_EQ(ThemeFor(ThemeChoice::FollowDesktop, DesktopScheme::NoPreference), Theme::System);
+    EXPECT_EQ(ThemeFor(ThemeChoice::FollowDesktop, DesktopScheme::Dark), Theme::Dark);
+    EXPECT_EQ(ThemeFor(ThemeChoice::FollowDesktop, DesktopScheme::Light), Theme::Light);
+
+    // A background too light behind white text darkens in steps until the text stands 4.5:1, one
+    // that is readable already stays; a dark text takes a lighter background.
+    const Rgb white{255, 255, 255}, black{0, 0, 0};
+    const Rgb selection{48, 140, 198};
+    const Rgb readable = Readable(selection, white);
+    EXPECT_GE(Contrast(readable, white), MIN_CONTRAST);
+    EXPECT_LT(readable.blue, selection.blue);
+    EXPECT_GT(readable.blue, 150); // a shade of the same blue, not black
+    EXPECT_EQ(Readable({0, 0, 0x80}, white).blue, 0x80);
+    EXPECT_GE(Contrast(Readable({90, 90, 90}, black), black), MIN_CONTRAST);
+    EXPECT_NEAR(Contrast(white, black), 21.0, 1e-9);
 }
 
 } // namespace
