@@ -9,6 +9,7 @@
 #include "app/qt/window_extras.h"
 #include "chat/program_state.h"
 #include "chat/window_ops.h"
+#include "tests/support/contrast.h"
 #include "tests/support/find_control.h"
 
 #include <QAction>
@@ -33,7 +34,6 @@
 #include <QThread>
 
 #include <atomic>
-#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -707,17 +707,8 @@ void DesktopTest::closedWindowKeepsRunningInTheNotificationAreaUntilQuit() {
 
 namespace {
 
-// The contrast of two colours as the Web Content Accessibility Guidelines define it.
 double Contrast(const QColor& a, const QColor& b) {
-    const auto luminance = [](const QColor& colour) {
-        const auto channel = [](double value) {
-            return value <= 0.04045 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
-        };
-        return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) +
-               0.0722 * channel(colour.blueF());
-    };
-    const double la = luminance(a), lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+    return WcagContrast(a.red(), a.green(), a.blue(), b.red(), b.green(), b.blue());
 }
 
 } // namespace
