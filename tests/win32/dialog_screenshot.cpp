@@ -1,6 +1,8 @@
-// dialog_screenshot: shows the main dialog with a room in it and saves the window as a 24-bit BMP
-// at the path it is given. scripts/screenshot-windows.sh runs it under Wine and makes
-// docs/window-windows.png from the picture. A tool, not a test.
+// dialog_screenshot: shows the main dialog with a room in it, light or dark, and saves the window
+// as a 24-bit BMP at the path it is given. scripts/screenshot-windows.sh runs it under Wine and
+// makes docs/window-windows.png and docs/window-windows-dark.png from the pictures. A tool, not a
+// test.
+#include "app/win32/dialog_extras.h"
 #include "app/win32/main_dialog.h"
 #include "app/win32/rich_edit_log.h"
 #include "chat/window_ops.h"
@@ -75,8 +77,9 @@ bool WriteBmp(const char* path, const BITMAPINFOHEADER& header, const std::vecto
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: dialog_screenshot PICTURE.bmp\n");
+    const bool dark = argc == 3 && std::string(argv[2]) == "dark";
+    if (argc != 2 && !dark) {
+        std::fprintf(stderr, "usage: dialog_screenshot PICTURE.bmp [dark]\n");
         return 2;
     }
     ::InitCommonControls();
@@ -90,6 +93,8 @@ int main(int argc, char** argv) {
     bool saved = false;
     HWND dialog = nullptr;
     if (WaitFor([&dialog] { return (dialog = MainDialogWindow()) != nullptr; })) {
+        // The View menu's choice; the dialog remembers it, so the light picture sets its own.
+        ::SendMessageW(dialog, WM_COMMAND, dark ? IDM_THEME_DARK : IDM_THEME_FOLLOW_DESKTOP, 0);
         ShowRoom(dialog);
         const HWND log = ::GetDlgItem(dialog, IDC_LOG);
         const bool filled =
