@@ -2,17 +2,15 @@
 // PNG for the README (docs/window.png, docs/window-dark.png). Usage:
 // window_screenshot FILE.png light|dark MENU, offscreen or on a display.
 #include "app/qt/main_window.h"
-#include "chat/window_ops.h"
 #include "tests/support/find_control.h"
-#include "wire/protocol.h"
+#include "tests/support/menu_picture.h"
+#include "tests/support/sample_room.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPainter>
-#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -26,18 +24,7 @@ namespace {
 void ShowRoom(MainWindow& window) {
     FindControl<QLineEdit>(&window, "IDC_NAME")->setText(QStringLiteral("Ann"));
     FindControl<QPushButton>(&window, "IDC_HOST")->click(); // the commands open no room
-    AppendLog("----- Hosting on port: %d -----", 5000);
-    AppendLog("IP List:");
-    AppendLog("     1) %s", "office-pc");
-    AppendLog("     2) %s", "192.168.1.20");
-    AppendLog("----------------------------------------");
-    SetUserName(HOST_ID, "Ann");
-    SetUserName(0, "Bob");
-    SetUserName(1, "Chlo\xc3\xa9");
-    AppendChatLine("Bob", "Morning! Lunch at 12? \xF0\x9F\x8D\x95");
-    AppendChatLine("Ann", "Sure, the usual place.");
-    AppendChatLine("Chlo\xc3\xa9", "Count me in \xe2\x80\x93 sch\xc3\xb6ne Gr\xc3\xbc\xc3\x9f"
-                                   "e from upstairs \xE2\x9D\xA4\xEF\xB8\x8F");
+    ShowSampleRoom();
     FindControl<QLineEdit>(&window, "IDC_INPUT")->setText(QStringLiteral("See you there"));
 }
 
@@ -79,16 +66,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     bar->setActiveAction(menu->menuAction());
-    // The window as it paints itself, and the open menu where it drops down from its title.
-    const QPoint below = bar->mapTo(&window, bar->actionGeometry(menu->menuAction()).bottomLeft());
-    const QPixmap opened = menu->grab();
-    QPixmap shot(window.size().expandedTo(
-        QSize(below.x() + opened.width() + 4, below.y() + opened.height() + 4)));
-    shot.fill(window.palette().color(QPalette::Window));
-    QPainter painter(&shot);
-    painter.drawPixmap(0, 0, window.grab());
-    painter.drawPixmap(below, opened);
-    painter.end();
+    const QPixmap shot = WithMenuOpen(window, bar, menu);
     if (!shot.save(QString::fromLocal8Bit(argv[1]), "PNG")) {
         std::fprintf(stderr, "window_screenshot: cannot write %s\n", argv[1]);
         return 1;

@@ -7,6 +7,7 @@
 #include "app/win32/rich_edit_log.h"
 #include "chat/window_ops.h"
 #include "commands/control_table.h"
+#include "tests/support/sample_room.h"
 #include "tests/support/wait.h"
 
 #include <commctrl.h>
@@ -45,18 +46,7 @@ std::vector<char> CaptureScreen(const RECT& frame, BITMAPINFOHEADER& header) {
 
 void ShowRoom(HWND dialog) {
     ::SetWindowTextW(::GetDlgItem(dialog, IDC_NAME), L"Ann");
-    AppendLog("----- Hosting on port: %d -----", 5000);
-    AppendLog("IP List:");
-    AppendLog("     1) %s", "office-pc");
-    AppendLog("     2) %s", "192.168.1.20");
-    AppendLog("----------------------------------------");
-    SetUserName(HOST_ID, "Ann");
-    SetUserName(0, "Bob");
-    SetUserName(1, "Chlo\xc3\xa9");
-    AppendChatLine("Bob", "Morning! Lunch at 12?");
-    AppendChatLine("Ann", "Sure, the usual place.");
-    AppendChatLine("Chlo\xc3\xa9", "Count me in \xe2\x80\x93 sch\xc3\xb6ne Gr\xc3\xbc\xc3\x9f"
-                                   "e from upstairs");
+    ShowSampleRoom(false);
     ::SetWindowTextW(::GetDlgItem(dialog, IDC_INPUT), L"See you there");
 }
 
