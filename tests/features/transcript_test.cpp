@@ -22,9 +22,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct QuietNotifier : Notifier {
+// The window's outputs, which transcripts do not use.
+struct QuietNotifier : Notifier, Announcer, NotificationArea {
     void show(const Notification&) override {}
     void withdraw() override {}
+    void announce(const std::string&) override {}
+    void showIcon(int, const std::string&) override {}
+    void hideIcon() override {}
 };
 
 struct NoStore : SettingsStore {
@@ -89,7 +93,7 @@ TEST_F(TranscriptTest, LocalTimesAsTheUserReadsThem) {
 
 TEST_F(TranscriptTest, KeptTranscriptOfAShortConversation) {
     {
-        WindowFeatures features(notifier, store, folder / "transcripts");
+        WindowFeatures features(notifier, notifier, notifier, store, folder / "transcripts");
         features.setKeepTranscripts(true);
         features.roomStarting(false, {"Ann", "10.0.0.7", "5000"});
         AppendLog("<<Connected to: %s on port %d>>", "10.0.0.7", 5000);
@@ -110,7 +114,7 @@ TEST_F(TranscriptTest, KeptTranscriptOfAShortConversation) {
 TEST_F(TranscriptTest, TranscriptKeepsWhatTheLogLetsGo) {
     const std::string text(1000, 'x');
     {
-        WindowFeatures features(notifier, store, folder);
+        WindowFeatures features(notifier, notifier, notifier, store, folder);
         features.setKeepTranscripts(true);
         features.roomStarting(true, {"Ann", "", "5000"});
         for (int i = 0; i < 300; ++i)
@@ -123,7 +127,7 @@ TEST_F(TranscriptTest, TranscriptKeepsWhatTheLogLetsGo) {
 }
 
 TEST_F(TranscriptTest, SaveLogWritesWhatTheLogHolds) {
-    WindowFeatures features(notifier, store, folder);
+    WindowFeatures features(notifier, notifier, notifier, store, folder);
     features.roomStarting(true, {"Ann", "", "6000"});
     AppendChatLine("Ann", "first");
     AppendChatLine("Bob", "\xC3\xA9t\xC3\xA9");
@@ -162,7 +166,7 @@ void ExpectStopsWithOneErrorLine(WindowFeatures& features, size_t firstLineBytes
 
 TEST_F(TranscriptTest, FolderThatIsAFile) {
     std::ofstream(folder / "file") << "x";
-    WindowFeatures features(notifier, store, folder / "file");
+    WindowFeatures features(notifier, notifier, notifier, store, folder / "file");
     ExpectStopsWithOneErrorLine(features);
 }
 
@@ -174,7 +178,7 @@ TEST_F(TranscriptTest, ReadOnlyFolder) {
         GTEST_SKIP() << "a read-only folder is writable here (root, or no such permission)";
     }
     {
-        WindowFeatures features(notifier, store, folder);
+        WindowFeatures features(notifier, notifier, notifier, store, folder);
         ExpectStopsWithOneErrorLine(features);
     }
     fs::permissions(folder, fs::perms::owner_all);
@@ -195,7 +199,7 @@ TEST_F(TranscriptTest, FullDisk) {
             std::lock_guard<CheckedMutex> guard(ChatLock);
             ResetChatView(true);
         }
-        WindowFeatures features(notifier, store, folder);
+        WindowFeatures features(notifier, notifier, notifier, store, folder);
         ExpectStopsWithOneErrorLine(features, firstLineBytes);
         const std::string log = ChatView.logText();
         const size_t errorLine = log.find("<<Error: ");
