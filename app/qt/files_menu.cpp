@@ -42,7 +42,8 @@ QStringList DroppedFiles(const QMimeData* data) {
 } // namespace
 
 FilesMenu::FilesMenu(QMenuBar* bar, QAction* before, QWidget* target)
-    : QObject(bar), window(target), popup(new QMenu(QStringLiteral("Files"), bar)) {
+    : QObject(bar), window(target), popup(new QMenu(QStringLiteral("Files"), bar)),
+      feed(std::make_shared<CoalescedCall>(this, [this] { refresh(); })) {
     popup->setObjectName(QStringLiteral("IDM_FILES"));
     bar->insertMenu(before, popup);
     sendFile = popup->addAction(FromUtf8(SEND_A_FILE));
@@ -65,14 +66,7 @@ FilesMenu::FilesMenu(QMenuBar* bar, QAction* before, QWidget* target)
     window->installEventFilter(this);
     for (QWidget* child : window->findChildren<QWidget*>())
         child->installEventFilter(this);
-    refreshCall = std::make_shared<CoalescedCall>(this, [this] { refresh(); });
-    SetRoomFilesObserver([call = refreshCall] { call->request(); });
     refresh();
-}
-
-FilesMenu::~FilesMenu() {
-    SetRoomFilesObserver({});
-    refreshCall->detach();
 }
 
 bool FilesMenu::eventFilter(QObject* watched, QEvent* event) {
@@ -97,27 +91,20 @@ bool FilesMenu::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void FilesMenu::refresh() {
-    sendFile->setEnabled(InRoomWithFiles());
-    std::vector<FileMenuItem> items = FileMenuItems(RoomFileOffers());
-    if (items.size() == shown.size() &&
-        std::equal(items.begin(), items.end(), shown.begin(), [](const auto& a, const auto& b) {
-            return a.text == b.text && a.action == b.action && a.offerId == b.offerId;
-        }))
+    if (!feed.refresh())
         return;
+    sendFile->setEnabled(feed.canSend());
     // Everything after "Send a file…" and its separator.
     const QList<QAction*> old = popup->actions();
     for (qsizetype i = 2; i < old.size(); ++i) {
         popup->removeAction(old[i]);
         old[i]->deleteLater();
     }
-    for (const FileMenuItem& item : items) {
-        // A name's own ampersands are shown, not taken for mnemonic marks.
-        QAction* action =
-            popup->addAction(FromUtf8(item.text).replace(QLatin1Char('&'), QStringLiteral("&&")));
+    for (const FileMenuItem& item : feed.items()) {
+        QAction* action = popup->addAction(FromUtf8(MenuEntryText(item.text)));
         action->setEnabled(item.action != FileMenuItem::Action::None);
         connect(action, &QAction::triggered, this, [this, item] { choose(item); });
     }
-    shown = std::move(items);
 }
 
 void FilesMenu::choose(const FileMenuItem& item) {

@@ -3,29 +3,25 @@
 // Files dropped on the window are offered too.
 #pragma once
 
-#include "commands/file_menu_items.h"
+#include "commands/files_menu_feed.h"
 
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
-#include <memory>
-#include <vector>
 
-class CoalescedCall;
 class QAction;
 class QMenu;
 class QMenuBar;
 class QWidget;
 
-// While it exists it is the room files' only observer. Belongs to the menu bar.
+// Belongs to the menu bar.
 class FilesMenu : public QObject {
     Q_OBJECT
 public:
     // The menu goes into bar before the menu whose action is `before`; drops on window offer files.
     FilesMenu(QMenuBar* bar, QAction* before, QWidget* window);
-    ~FilesMenu() override;
 
     // The platform's dialogs, unless a test puts its own here. chooseFiles: the files to offer
     // (none: cancelled); chooseSaveTarget: where to save an offer, given the suggested full path
@@ -44,8 +40,5 @@ private:
     QWidget* window;
     QMenu* popup;
     QAction* sendFile;
-    std::vector<FileMenuItem> shown;
-    // Shared with the room files' observer, which may still be running on a network thread when
-    // the menu goes.
-    std::shared_ptr<CoalescedCall> refreshCall;
+    FilesMenuFeed feed;
 };

@@ -12,7 +12,9 @@
 
 #include <string>
 
-FilesMenu::FilesMenu(HWND owner) : dialog(owner), popup(::CreatePopupMenu()) {
+FilesMenu::FilesMenu(HWND owner)
+    : dialog(owner), popup(::CreatePopupMenu()),
+      feed(std::make_shared<PostedCall>(owner, WM_REFRESH_FILES)) {
     HMENU bar = ::GetMenu(dialog);
     ::InsertMenuW(bar, PlaceOfMenuWith(bar, IDM_ABOUT), MF_BYPOSITION | MF_POPUP,
                   reinterpret_cast<UINT_PTR>(popup), L"Files");
@@ -20,31 +22,24 @@ FilesMenu::FilesMenu(HWND owner) : dialog(owner), popup(::CreatePopupMenu()) {
     ::AppendMenuW(popup, MF_SEPARATOR, 0, nullptr);
     ::DrawMenuBar(dialog);
     ::DragAcceptFiles(dialog, TRUE);
-    refreshCall = std::make_shared<PostedCall>(dialog, WM_REFRESH_FILES);
-    SetRoomFilesObserver([call = refreshCall] { call->request(); });
     refresh();
 }
 
-FilesMenu::~FilesMenu() {
-    SetRoomFilesObserver({});
-    refreshCall->detach();
-}
-
 void FilesMenu::refresh() {
-    refreshCall->taken();
+    if (!feed.refresh())
+        return;
     ::EnableMenuItem(popup, IDM_SEND_FILE,
-                     MF_BYCOMMAND | (InRoomWithFiles() ? MF_ENABLED : MF_GRAYED));
-    std::vector<FileMenuItem> items = FileMenuItems(RoomFileOffers());
+                     MF_BYCOMMAND | (feed.canSend() ? MF_ENABLED : MF_GRAYED));
     // Everything after "Send a file…" and its separator.
     while (::GetMenuItemCount(popup) > 2)
         ::DeleteMenu(popup, 2, MF_BYPOSITION);
+    const std::vector<FileMenuItem>& items = feed.items();
     for (size_t i = 0; i < items.size(); ++i) {
         const bool enabled = items[i].action != FileMenuItem::Action::None;
         ::AppendMenuW(popup, MF_STRING | (enabled ? MF_ENABLED : MF_GRAYED),
                       static_cast<UINT_PTR>(IDM_FILE_FIRST + static_cast<int>(i)),
-                      MenuItemText(items[i].text).c_str());
+                      WideFromUtf8(MenuEntryText(items[i].text)).c_str());
     }
-    shown = std::move(items);
 }
 
 bool FilesMenu::choose(int id) {
@@ -53,9 +48,11 @@ bool FilesMenu::choose(int id) {
             OfferRoomFile(Utf8FromWide(path));
         return true;
     }
-    if (id < IDM_FILE_FIRST || id >= IDM_FILE_FIRST + static_cast<int>(shown.size()))
+    const std::vector<FileMenuItem>& items = feed.items();
+    if (id < IDM_FILE_FIRST || id >= IDM_FILE_FIRST + static_cast<int>(items.size()))
         return false;
-    const FileMenuItem item = shown[static_cast<size_t>(id - IDM_FILE_FIRST)];
+    // A copy: choosing refreshes the menu, which replaces the items.
+    const FileMenuItem item = items[static_cast<size_t>(id - IDM_FILE_FIRST)];
     ChooseFileMenuItem(item, [this](const std::string& name) {
         return Utf8FromWide(
             ChooseSaveTarget(dialog, DownloadsFolder() + L"\\" + WideFromUtf8(name)));

@@ -3,14 +3,9 @@
 // Files dropped on the dialog are offered too.
 #pragma once
 
-#include "commands/file_menu_items.h"
+#include "commands/files_menu_feed.h"
 
 #include <windows.h>
-
-#include <memory>
-#include <vector>
-
-class PostedCall;
 
 // Posted to the dialog when the room's files changed.
 inline constexpr UINT WM_REFRESH_FILES = WM_APP + 18;
@@ -18,15 +13,12 @@ inline constexpr UINT WM_REFRESH_FILES = WM_APP + 18;
 inline constexpr int IDM_SEND_FILE = 17900;
 inline constexpr int IDM_FILE_FIRST = 17901;
 
-// Made and used on the dialog's thread; while it exists it is the room files' only observer.
+// Made and used on the dialog's thread.
 class FilesMenu {
 public:
     // Puts the menu into the dialog's menu bar, right before the menu that holds IDM_ABOUT, and
     // lets files be dropped on the dialog.
     explicit FilesMenu(HWND dialog);
-    ~FilesMenu();
-    FilesMenu(const FilesMenu&) = delete;
-    FilesMenu& operator=(const FilesMenu&) = delete;
 
     // For WM_REFRESH_FILES: shows what the room's files are now.
     void refresh();
@@ -38,8 +30,5 @@ public:
 private:
     HWND dialog;
     HMENU popup;
-    std::vector<FileMenuItem> shown;
-    // Shared with the room files' observer, which may still be running on a network thread when
-    // the menu goes.
-    std::shared_ptr<PostedCall> refreshCall;
+    FilesMenuFeed feed;
 };

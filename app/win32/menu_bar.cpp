@@ -1,7 +1,5 @@
-// Finding a place on the menu bar and writing item texts.
+// Finding a place on the menu bar.
 #include "app/win32/menu_bar.h"
-
-#include "app/win32/wide_text.h"
 
 UINT PlaceOfMenuWith(HMENU bar, UINT command) {
     const int count = ::GetMenuItemCount(bar);
@@ -11,14 +9,4 @@ UINT PlaceOfMenuWith(HMENU bar, UINT command) {
             return static_cast<UINT>(i);
     }
     return static_cast<UINT>(count > 0 ? count : 0);
-}
-
-std::wstring MenuItemText(std::string_view text) {
-    std::wstring shown;
-    for (wchar_t c : WideFromUtf8(text)) {
-        shown += c;
-        if (c == L'&')
-            shown += L'&';
-    }
-    return shown;
 }

@@ -87,7 +87,7 @@ TEST_P(HostileOfferer, TheReceiverKeepsNothingAndSaysWhy) {
     ASSERT_EQ(bob.see(OfferLineText(offer)), id);
     fs::create_directories(folder / "out");
     ASSERT_TRUE(bob.peer.save(id, Utf8(folder / "out" / "x.bin")));
-    RawPeer upload = RawPeer::connectTo(service.tcpPort);
+    RawPeer upload = RawPeer::connectTo(serviceTcpPort);
     ASSERT_TRUE(upload.readUntil("PARLOX-FILES 1\n"));
     std::string sent = c.otherBytes ? Bytes(bytes.size(), 3) : bytes.substr(0, c.sent);
     sent += std::string(c.extra, 'x');
@@ -120,7 +120,7 @@ TEST_F(Relay, RequestersGetNothingTheyWereNotOffered) {
     std::string id;
     RawPeer session = rawOffer(3, Digest("abc"), id);
     const auto ask = [&](const std::string& line) {
-        RawPeer peer = RawPeer::connectTo(service.tcpPort);
+        RawPeer peer = RawPeer::connectTo(serviceTcpPort);
         peer.send(line);
         peer.readEnd(3000);
         return peer.take();
@@ -142,7 +142,7 @@ TEST_F(Relay, RequestersGetNothingTheyWereNotOffered) {
 
 TEST_F(Relay, FloodsAreBoundedAndTheServiceKeepsServing) {
     // A thousand offers from one peer: the first hundred are registered.
-    RawPeer session = RawPeer::connectTo(service.tcpPort);
+    RawPeer session = RawPeer::connectTo(serviceTcpPort);
     std::string offers = "SESSION\n";
     for (int i = 0; i < 1000; ++i)
         offers += "OFFER " + std::to_string(i) + " 1 " + Digest("x") + "\n";
@@ -160,7 +160,7 @@ TEST_F(Relay, FloodsAreBoundedAndTheServiceKeepsServing) {
     // Connections that never say what they are: past the limit the oldest are closed.
     std::vector<RawPeer> silent;
     for (size_t i = 0; i < FileRelay::MAX_NEWCOMERS + 8; ++i)
-        silent.push_back(RawPeer::connectTo(service.tcpPort));
+        silent.push_back(RawPeer::connectTo(serviceTcpPort));
     EXPECT_TRUE(silent.front().readEnd(2000));
     // A thousand offer lines a window sees keep its list bounded.
     Window bob(roomPort);
@@ -182,7 +182,7 @@ TEST_F(Relay, ACancelledOrEndedDownloadLeavesNothing) {
     auto bob = std::make_unique<Window>(roomPort);
     ASSERT_EQ(bob->see(OfferLineText({id, bytes.size(), Digest(bytes), "x.bin"})), id);
     ASSERT_TRUE(bob->peer.save(id, Utf8(folder / "out" / "x.bin")));
-    RawPeer upload = RawPeer::connectTo(service.tcpPort);
+    RawPeer upload = RawPeer::connectTo(serviceTcpPort);
     upload.send("PUT " + ticketFor(session, id) + "\n" + bytes.substr(0, 1000));
     ASSERT_TRUE(WaitFor([&] { return bob->peer.offers()[0].received == 1000; }));
     EXPECT_EQ(bob->peer.offers()[0].state, OfferView::State::Saving);
@@ -192,7 +192,7 @@ TEST_F(Relay, ACancelledOrEndedDownloadLeavesNothing) {
 
     // The room ends (the window leaves it) in the middle of another download.
     ASSERT_TRUE(bob->peer.save(id, Utf8(folder / "out" / "x.bin")));
-    RawPeer again = RawPeer::connectTo(service.tcpPort);
+    RawPeer again = RawPeer::connectTo(serviceTcpPort);
     again.send("PUT " + ticketFor(session, id) + "\n" + bytes.substr(0, 1000));
     ASSERT_TRUE(WaitFor([&] { return bob->peer.offers()[0].received == 1000; }));
     bob.reset();

@@ -134,7 +134,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(relay.start(roomPort)) << relay.lastError;
         folder = fs::temp_directory_path() /
-                 ("parlox-files-" + std::to_string(service.tcpPort) + "-" +
+                 ("parlox-files-" + std::to_string(serviceTcpPort) + "-" +
                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(folder);
         fs::create_directories(folder);
@@ -157,7 +157,7 @@ protected:
     }
     // A raw offerer's session: registers one offer of size bytes with the digest given.
     RawPeer rawOffer(uint64_t size, const std::string& digest, std::string& id) {
-        RawPeer session = RawPeer::connectTo(service.tcpPort);
+        RawPeer session = RawPeer::connectTo(serviceTcpPort);
         EXPECT_TRUE(session.readUntil("PARLOX-FILES 1\n"));
         session.send("SESSION\nOFFER 7 " + std::to_string(size) + " " + digest + "\n");
         EXPECT_TRUE(session.readUntil("OFFERED 7 ") && session.readUntil("\n", 5000));
@@ -171,8 +171,9 @@ protected:
         return line.substr(line.find("SEND ") + 38, 32);
     }
 
-    const ReservedPort service; // the file service's TCP port; the room's is one below
-    const uint16_t roomPort = ProgramPort(static_cast<uint16_t>(service.tcpPort - 1));
+    const ReservedPort room; // the room's TCP port, and above it the file service's
+    const uint16_t roomPort = room.programPort();
+    const uint16_t serviceTcpPort = static_cast<uint16_t>(room.tcpPort + 1);
     FileRelay relay{RelayWaits()};
     fs::path folder;
 };
