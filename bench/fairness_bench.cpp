@@ -12,10 +12,10 @@
 // Printed: how long the user waited for the host's answer.
 #include "chat/chat_server.h"
 #include "chat/program_state.h"
-#include "chat/protocol.h"
 #include "chat/server_relay.h"
 #include "chat/window_ops.h"
 #include "tests/support/loopback.h"
+#include "wire/protocol.h"
 
 #include <algorithm>
 #include <atomic>
@@ -41,7 +41,7 @@ double SecondsSince(Clock::time_point start) {
 }
 
 bool StartHost(uint16_t programPort) {
-    std::lock_guard<std::mutex> guard(ChatLock);
+    std::lock_guard<CheckedMutex> guard(ChatLock);
     LocalName = "Ann";
     ActiveServer = std::make_unique<ChatServer>(OnServerData, OnServerLost);
     if (!ActiveServer->start(MAX_CLIENTS, programPort)) {
@@ -205,7 +205,7 @@ void Flood(int seconds, uint16_t tcpPort) {
         std::this_thread::sleep_for(std::chrono::seconds(1));
         char text[64];
         std::snprintf(text, sizeof text, "%.6f", SecondsSince(Epoch));
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         FormatInto(SendBuffer, HOST_MSG_FORMAT, text);
         ActiveServer->broadcast(SendBuffer);
         ++HostLinesSent;

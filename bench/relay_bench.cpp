@@ -20,11 +20,11 @@
 // and threads are measured exactly as ngircd's are, without the bench's clients in them.
 #include "chat/chat_server.h"
 #include "chat/program_state.h"
-#include "chat/protocol.h"
 #include "chat/server_relay.h"
 #include "chat/window_ops.h"
 #include "tests/support/loopback.h"
 #include "tests/support/wait.h"
+#include "wire/protocol.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -804,7 +804,7 @@ int ServeOurs(uint16_t programPort) {
     // below takes the signal.
     ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         LocalName = "host";
         ActiveServer = std::make_unique<ChatServer>(OnServerData, OnServerLost);
         if (!ActiveServer->start(MAX_CLIENTS, programPort)) {

@@ -8,11 +8,11 @@
 #include "chat/chat_server.h"
 #include "chat/client_messages.h"
 #include "chat/program_state.h"
-#include "chat/protocol.h"
 #include "chat/server_relay.h"
 #include "chat/window_ops.h"
 #include "tests/support/loopback.h"
 #include "tests/support/wait.h"
+#include "wire/protocol.h"
 
 #include <algorithm>
 #include <atomic>
@@ -84,7 +84,7 @@ void ReadAll(int fd, const std::atomic<bool>& stop, std::atomic<int64_t>* pingSe
 bool HostStorm(int logins, size_t nameBytes) {
     const ReservedPort port;
     {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         LocalName = "Ann";
         ActiveServer = std::make_unique<ChatServer>(OnServerData, OnServerLost);
         if (!ActiveServer->start(MAX_CLIENTS, port.programPort()))
@@ -122,7 +122,7 @@ bool HostStorm(int logins, size_t nameBytes) {
             return false;
         batch.clear();
         if (pings < PINGS && i >= int64_t(logins) * pings / PINGS) {
-            std::lock_guard<std::mutex> guard(ChatLock);
+            std::lock_guard<CheckedMutex> guard(ChatLock);
             const std::string text = "ping" + std::to_string(pings);
             AppendChatLine(LocalName, text);
             FormatInto(SendBuffer, HOST_MSG_FORMAT, text.c_str());
@@ -135,7 +135,7 @@ bool HostStorm(int logins, size_t nameBytes) {
     const std::string last = StormName(logins - 1, nameBytes).substr(0, 99);
     const bool through = WaitFor(
         [&] {
-            std::lock_guard<std::mutex> guard(ChatLock);
+            std::lock_guard<CheckedMutex> guard(ChatLock);
             return UserTable[READERS] == last;
         },
         600000);
@@ -167,7 +167,7 @@ bool HostStorm(int logins, size_t nameBytes) {
 bool ClientStorm(int logins, size_t nameBytes) {
     RawListener host;
     {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         ResetChatView(true);
         ActiveClient = std::make_unique<ChatClient>(OnClientData, OnClientLost);
         if (!ActiveClient->connect("127.0.0.1", host.programPort()))
@@ -200,7 +200,7 @@ bool ClientStorm(int logins, size_t nameBytes) {
     const size_t listed = ChatView.users().size();
     std::unique_ptr<ChatClient> client;
     {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         client = std::move(ActiveClient);
     }
     if (client)

@@ -8,14 +8,14 @@
 // never reads; two send garbage. Every line a well-behaved client sends carries its sender,
 // session and sequence number and a payload derived from them, so each steady receiver can tell
 // a lost, repeated, reordered, changed or misattributed line.
-#include "chat/block_parser.h"
 #include "chat/chat_client.h"
 #include "chat/chat_server.h"
 #include "chat/program_state.h"
-#include "chat/protocol.h"
 #include "chat/server_relay.h"
 #include "chat/window_ops.h"
 #include "tests/support/loopback.h"
+#include "wire/block_parser.h"
+#include "wire/protocol.h"
 
 #include <dirent.h>
 #include <sys/resource.h>
@@ -474,7 +474,7 @@ struct Outcome {
 };
 
 bool StartHost(Run& run) {
-    std::lock_guard<std::mutex> guard(ChatLock);
+    std::lock_guard<CheckedMutex> guard(ChatLock);
     LocalName = "Host";
     ActiveServer = std::make_unique<ChatServer>(OnServerData, OnServerLost);
     if (!ActiveServer->start(MAX_CLIENTS, ProgramPort(run.tcpPort))) {
@@ -556,7 +556,7 @@ void Settle(Run& run, Outcome& outcome) {
     outcome.slotsLeaked =
         server.occupiedSlots() - std::min<uint32_t>(server.occupiedSlots(), STEADY);
     // Names of clients that have gone: UserTable entries of free slots.
-    std::lock_guard<std::mutex> guard(ChatLock);
+    std::lock_guard<CheckedMutex> guard(ChatLock);
     for (const std::string& name : UserTable)
         outcome.namesLeaked += !name.empty();
     outcome.namesLeaked -= std::min<size_t>(outcome.namesLeaked, STEADY);

@@ -7,12 +7,12 @@
 //   window_bench --serve PORT [--gap-file PATH]   the window hosting on PORT (the number typed into
 //                                                 the Port field) until SIGTERM, for relay_bench;
 //                                                 the longest event-loop gap goes to PATH
-#include "app/commands.h"
-#include "app/host_commands.h"
 #include "app/qt/close_on_signal.h"
 #include "app/qt/main_window.h"
 #include "chat/program_state.h"
 #include "chat/window_ops.h"
+#include "commands/commands.h"
+#include "commands/host_commands.h"
 #include "tests/support/loopback.h"
 
 #include <QApplication>

@@ -1,9 +1,9 @@
 // The bridge's loop: reaching both sides, carrying lines between them, and leaving politely.
 #include "bridge/bridge.h"
 
-#include "chat/shown_text.h"
 #include "irc/line_splitter.h"
 #include "net/socket_poll.h"
+#include "text/shown_text.h"
 
 #include <algorithm>
 

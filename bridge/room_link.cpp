@@ -3,7 +3,7 @@
 #include "bridge/room_link.h"
 
 #include "bridge/dial.h"
-#include "chat/keep_alive.h"
+#include "net/keep_alive_timings.h"
 
 bool RoomLink::open(const std::string& address, uint16_t port, int timeoutMs,
                     Clock::time_point now) {
@@ -13,7 +13,9 @@ bool RoomLink::open(const std::string& address, uint16_t port, int timeoutMs,
         lastError = error;
         return false;
     }
-    socket->setKeepAlive(ChatKeepAlive);
+    // The keep-alive every chat connection has, so that a room whose machine vanished is noticed
+    // within about a minute.
+    socket->setKeepAlive(KeepAliveTimings());
     framer.reset();
     outbox = session.start(now);
     return true;

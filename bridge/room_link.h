@@ -3,8 +3,8 @@
 #pragma once
 
 #include "bridge/room_session.h"
-#include "chat/message_framer.h"
 #include "net/tcp_socket.h"
+#include "wire/message_framer.h"
 
 #include <chrono>
 #include <memory>

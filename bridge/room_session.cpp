@@ -2,7 +2,7 @@
 // room's answer to its login from everything else.
 #include "bridge/room_session.h"
 
-#include "chat/formatting.h"
+#include "wire/formatting.h"
 
 #include <algorithm>
 

@@ -2,8 +2,8 @@
 // sends, and what the host's messages mean to it. No sockets: messages in, bytes out.
 #pragma once
 
-#include "chat/block_parser.h"
-#include "chat/protocol.h"
+#include "wire/block_parser.h"
+#include "wire/protocol.h"
 
 #include <array>
 #include <chrono>

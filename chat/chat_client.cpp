@@ -2,7 +2,7 @@
 #include "chat/chat_client.h"
 
 #include "chat/keep_alive.h"
-#include "chat/message_framer.h"
+#include "wire/message_framer.h"
 
 #include <cstring>
 

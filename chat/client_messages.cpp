@@ -2,12 +2,12 @@
 // host, shows chat lines, and winds the client down when the host departs or vanishes.
 #include "chat/client_messages.h"
 
-#include "chat/block_parser.h"
 #include "chat/chat_client.h"
 #include "chat/program_state.h"
-#include "chat/protocol.h"
-#include "chat/ui_tasks.h"
 #include "chat/window_ops.h"
+#include "model/ui_tasks.h"
+#include "wire/block_parser.h"
+#include "wire/protocol.h"
 
 #include <memory>
 #include <string>
@@ -19,9 +19,10 @@ namespace {
 // user-interface thread. Guarded by ChatLock.
 std::vector<std::unique_ptr<ChatClient>> RetiredClients;
 
-// Under ChatLock: the host has gone. Empties the list and the tables, writes the departure lines
+// The host has gone. Empties the list and the tables, writes the departure lines
 // and takes the client out of ActiveClient for the user-interface thread to destroy.
 void ShowHostDeparture(ChatClient* client) {
+    ChatLock.assertHeld("ShowHostDeparture");
     ResetChatView(false);
     AppendLog("----------------------------------------");
     AppendLog("Server disconnected");
@@ -35,7 +36,7 @@ void ShowHostDeparture(ChatClient* client) {
 } // namespace
 
 void OnClientData(char* bytes, int32_t count) {
-    std::lock_guard<std::mutex> guard(ChatLock);
+    std::lock_guard<CheckedMutex> guard(ChatLock);
     BlockParser parser(bytes, static_cast<size_t>(count), Receiver::Client);
     Message message;
     while (parser.next(message)) {
@@ -73,7 +74,7 @@ void OnClientData(char* bytes, int32_t count) {
 }
 
 void OnClientLost(ChatClient* client) {
-    std::lock_guard<std::mutex> guard(ChatLock);
+    std::lock_guard<CheckedMutex> guard(ChatLock);
     // A client that the window is already tearing down went away by its own close.
     if (ActiveClient.get() != client)
         return;
@@ -83,7 +84,7 @@ void OnClientLost(ChatClient* client) {
 void ReapRetiredClients() {
     std::vector<std::unique_ptr<ChatClient>> retired;
     {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         retired.swap(RetiredClients);
     }
     retired.clear(); // joins each receive thread, outside ChatLock

@@ -2,12 +2,12 @@
 // and announces departures.
 #include "chat/server_relay.h"
 
-#include "chat/block_parser.h"
 #include "chat/chat_server.h"
 #include "chat/program_state.h"
-#include "chat/protocol.h"
 #include "chat/unique_name.h"
 #include "chat/window_ops.h"
+#include "wire/block_parser.h"
+#include "wire/protocol.h"
 
 #include <string>
 #include <string_view>
@@ -15,19 +15,21 @@
 
 namespace {
 
-// Under ChatLock: the slot's client has left.
+// The slot's client has left.
 void Depart(ChatServer& server, int32_t slot) {
+    ChatLock.assertHeld("Depart");
     RemoveUserName(slot);
     UserTable[slot].clear();
     FormatInto(SendBuffer, DEPARTURE_FORMAT, slot);
     server.broadcast(SendBuffer);
 }
 
-// Under ChatLock: the slot's client has logged in asking for the name wanted. It takes that name,
+// The slot's client has logged in asking for the name wanted. It takes that name,
 // numbered when someone else in the room (the host included) already goes by it, in place of any
 // name it had. The newcomer hears the greeting first, then every named participant in id order
 // (itself included); every other named participant hears of the newcomer in the same pass.
 void Arrive(ChatServer& server, int32_t slot, std::string_view wanted) {
+    ChatLock.assertHeld("Arrive");
     std::vector<std::string_view> others = {LocalName};
     for (int32_t id = 0; id < MAX_CLIENTS; ++id)
         if (id != slot && !UserTable[id].empty())
@@ -55,7 +57,7 @@ void Arrive(ChatServer& server, int32_t slot, std::string_view wanted) {
 } // namespace
 
 void OnServerData(int32_t slot, char* bytes, int32_t count) {
-    std::lock_guard<std::mutex> guard(ChatLock);
+    std::lock_guard<CheckedMutex> guard(ChatLock);
     if (!ActiveServer || !IsClientId(slot))
         return;
     ChatServer& server = *ActiveServer;
@@ -85,7 +87,7 @@ void OnServerData(int32_t slot, char* bytes, int32_t count) {
 }
 
 void OnServerLost(int32_t slot) {
-    std::lock_guard<std::mutex> guard(ChatLock);
+    std::lock_guard<CheckedMutex> guard(ChatLock);
     if (!ActiveServer || !IsClientId(slot) || UserTable[slot].empty())
         return;
     Depart(*ActiveServer, slot);

@@ -2,9 +2,9 @@
 // again.
 #include "chat/slot_reader.h"
 
-#include "chat/message_framer.h"
 #include "chat/server_core.h"
 #include "chat/slot.h"
+#include "wire/message_framer.h"
 
 #include <algorithm>
 #include <cstring>

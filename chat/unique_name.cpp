@@ -1,9 +1,9 @@
 // UniqueName: a newcomer's name made distinct from the names already in the room with a number.
 #include "chat/unique_name.h"
 
-#include "chat/formatting.h"
 #include "chat/program_state.h"
-#include "chat/shown_text.h"
+#include "text/shown_text.h"
+#include "wire/formatting.h"
 
 #include <algorithm>
 

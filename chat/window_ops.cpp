@@ -1,13 +1,11 @@
 // The window operations as changes of the view model ChatView.
 #include "chat/window_ops.h"
 
-#include "chat/formatting.h"
-#include "chat/protocol.h"
-#include "chat/shown_text.h"
+#include "text/shown_text.h"
+#include "wire/formatting.h"
+#include "wire/protocol.h"
 
 #include <string>
-
-ChatViewModel ChatView;
 
 void AppendLogLine(std::string_view line) {
     ChatView.appendLine(std::string(line));
@@ -23,6 +21,7 @@ void AppendChatLine(std::string_view name, std::string_view text) {
 }
 
 void ResetChatView(bool clearLog) {
+    ChatLock.assertHeld("ResetChatView");
     ChatView.reset(clearLog);
     for (std::string& name : UserTable)
         name.clear();

@@ -2,15 +2,12 @@
 // act on the view model ChatView, which the window observes; any thread may call them.
 #pragma once
 
-#include "chat/chat_view_model.h"
-#include "chat/formatting.h"
-#include "chat/protocol.h"
+#include "chat/program_state.h"
+#include "wire/formatting.h"
+#include "wire/protocol.h"
 
 #include <cstdint>
 #include <string_view>
-
-// The view that the window shows.
-extern ChatViewModel ChatView;
 
 // Adds one line to the log as it stands.
 void AppendLogLine(std::string_view line);
@@ -26,7 +23,7 @@ template <class... Args> void AppendLog(const char* format, Args... args) {
 // and never more than the one line. The text is bounded like a typed line, at 1023 bytes.
 void AppendChatLine(std::string_view name, std::string_view text);
 // Empties the user list, the log if clearLog is set, the input line and every UserTable entry.
-// Call with ChatLock held (it writes UserTable).
+// Needs ChatLock (it writes UserTable).
 void ResetChatView(bool clearLog);
 // The user list: one entry per participant id (HOST_ID for the host), the name as ShownText shows
 // it. A name for an id that is listed replaces that entry in place; otherwise it is appended.

@@ -10,6 +10,12 @@ elseif(NOT PARLOX_SANITIZER STREQUAL "")
     message(FATAL_ERROR "PARLOX_SANITIZER must be empty, 'address' or 'thread'")
 endif()
 
+# Lock checks: functions that must run with a lock held check that they do (CheckedMutex). On in
+# every build but Release, the sanitizer builds and the tests' included.
+if(NOT CMAKE_BUILD_TYPE STREQUAL "Release")
+    add_compile_definitions(PARLOX_CHECK_LOCKS)
+endif()
+
 # libFuzzer targets (tests/fuzz): every library is instrumented for coverage and built with
 # ASan+UBSan, so that a fault anywhere under a target stops the fuzzer on its input.
 option(PARLOX_FUZZ "Build the libFuzzer targets in tests/fuzz (clang only)" OFF)

@@ -2,51 +2,17 @@
 #include "discovery/room_record.h"
 
 #include "discovery/discovery.h"
+#include "text/shown_text.h"
+#include "text/utf8.h"
 
 #include <cstddef>
 
 namespace {
 
-constexpr char REPLACEMENT[] = "\xEF\xBF\xBD"; // U+FFFD
-
-// Decodes one UTF-8 character at text[at]; returns its length and sets codePoint, or 0 when the
-// bytes there are no valid character (overlong, surrogate, beyond U+10FFFF, cut short).
-size_t DecodeUtf8(std::string_view text, size_t at, char32_t& codePoint) {
-    const auto byte = [&](size_t i) {
-        return static_cast<unsigned char>(text[at + i]);
-    };
-    const unsigned char lead = byte(0);
-    size_t length = 0;
-    char32_t value = 0;
-    char32_t least = 0;
-    if (lead < 0x80) {
-        codePoint = lead;
-        return 1;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2, value = lead & 0x1F, least = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3, value = lead & 0x0F, least = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4, value = lead & 0x07, least = 0x10000;
-    } else {
-        return 0;
-    }
-    if (text.size() - at < length)
-        return 0;
-    for (size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80)
-            return 0;
-        value = (value << 6) | (byte(i) & 0x3F);
-    }
-    if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-        return 0;
-    codePoint = value;
-    return length;
-}
-
+// A menu entry is one line: every character that a log line shows as a mark, the tab included,
+// shows as U+FFFD here.
 bool IsControl(char32_t c) {
-    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 ||
-           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+    return c == '\t' || ShowsAsBreak(c) || ShowsAsHidden(c);
 }
 
 // A plain decimal number of at most five digits, nothing around it; -1 otherwise.
@@ -97,7 +63,7 @@ std::string ShownName(std::string_view raw) {
         char32_t c = 0;
         const size_t length = DecodeUtf8(raw, at, c);
         if (length == 0 || IsControl(c)) {
-            shown += REPLACEMENT;
+            shown += HIDDEN_MARK;
             at += length == 0 ? 1 : length;
         } else {
             shown.append(raw.substr(at, length));

@@ -23,9 +23,9 @@ inline constexpr size_t SHOWN_NAME_LIMIT = 64;
 // The most people a room can hold: the host and 32 clients.
 inline constexpr int ROOM_CAPACITY = 33;
 
-// The name as the menu may show it: invalid UTF-8 and control characters (C0, DEL, C1, line and
-// paragraph separators, bidirectional overrides) become U+FFFD, and it is cut to
-// SHOWN_NAME_LIMIT characters. Reads no further into raw than that needs.
+// The name as the menu may show it: invalid UTF-8, the tab and every character that a log line
+// shows as a mark (text/shown_text.h) become U+FFFD, and it is cut to SHOWN_NAME_LIMIT
+// characters. Reads no further into raw than that needs.
 std::string ShownName(std::string_view raw);
 
 // The room the record describes, or none when it is meaningless: no IPv4 address, an empty name,

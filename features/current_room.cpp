@@ -1,10 +1,10 @@
 // Rooms as the fields name them, and their titles and file names.
 #include "features/current_room.h"
 
-#include "app/connection_fields.h"
-#include "chat/formatting.h"
 #include "chat/program_state.h"
+#include "commands/connection_fields.h"
 #include "net/tcp_socket.h"
+#include "wire/formatting.h"
 
 CurrentRoom RoomOf(bool hosting, const FieldTexts& fields) {
     CurrentRoom room;

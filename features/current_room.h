@@ -1,7 +1,7 @@
 // CurrentRoom: the chat room the window hosts or joined, as transcripts name it.
 #pragma once
 
-#include "app/field_texts.h"
+#include "commands/field_texts.h"
 
 #include <cstdint>
 #include <string>

@@ -2,9 +2,9 @@
 // notification. Lives on the window's thread; the front-end feeds it lines and a timer.
 #pragma once
 
-#include "chat/chat_view_model.h"
 #include "features/notifier.h"
 #include "features/notify_mode.h"
+#include "model/chat_view_model.h"
 
 #include <chrono>
 #include <optional>

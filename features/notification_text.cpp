@@ -1,7 +1,7 @@
 // Notification texts: cut between characters, control characters blanked, markup escaped.
 #include "features/notification_text.h"
 
-#include "chat/formatting.h"
+#include "wire/formatting.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Reading and writing the remembered settings, each value checked before it is used.
 #include "features/settings.h"
 
-#include "chat/formatting.h"
 #include "chat/program_state.h"
+#include "wire/formatting.h"
 
 #include <algorithm>
 #include <optional>

@@ -2,7 +2,7 @@
 // and written to a SettingsStore.
 #pragma once
 
-#include "app/control_table.h"
+#include "commands/control_table.h"
 #include "features/notify_mode.h"
 #include "features/settings_store.h"
 

@@ -2,11 +2,11 @@
 // window's commands and to ChatView.
 #include "features/window_features.h"
 
-#include "chat/formatting.h"
 #include "chat/program_state.h"
 #include "chat/window_ops.h"
 #include "features/local_time.h"
 #include "features/transcript_format.h"
+#include "wire/formatting.h"
 
 #include <cerrno>
 #include <fstream>

@@ -4,12 +4,12 @@
 // thread and shows what it says.
 #pragma once
 
-#include "app/field_texts.h"
-#include "chat/chat_view_model.h"
+#include "commands/field_texts.h"
 #include "features/current_room.h"
 #include "features/notification_policy.h"
 #include "features/settings.h"
 #include "features/transcript_writer.h"
+#include "model/chat_view_model.h"
 
 #include <chrono>
 #include <filesystem>

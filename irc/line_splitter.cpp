@@ -1,7 +1,7 @@
 // Cutting chat lines into IRC messages.
 #include "irc/line_splitter.h"
 
-#include "chat/formatting.h"
+#include "text/utf8.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // The About box, built from its control table.
 #include "app/qt/about_box.h"
 
-#include "app/control_table.h"
 #include "app/qt/controls.h"
 #include "app/qt/dialog_units.h"
 #include "app/qt/fonts.h"
+#include "commands/control_table.h"
 
 #include <QKeyEvent>
 #include <QPushButton>

@@ -1,7 +1,7 @@
 // Building the widgets of a control table.
 #pragma once
 
-#include "app/control_table.h"
+#include "commands/control_table.h"
 
 #include <span>
 #include <vector>

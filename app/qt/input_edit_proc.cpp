@@ -1,7 +1,7 @@
 // The input line's Tab and Enter handling.
 #include "app/qt/input_edit_proc.h"
 
-#include "chat/formatting.h"
+#include "wire/formatting.h"
 
 #include <QByteArray>
 #include <QKeyEvent>

@@ -2,7 +2,7 @@
 #include "app/qt/app_icon.h"
 #include "app/qt/close_on_signal.h"
 #include "app/qt/main_window.h"
-#include "app/room_discovery.h"
+#include "commands/room_discovery.h"
 
 #include <QApplication>
 

@@ -1,7 +1,6 @@
 // The main window: built from the control table, wired to the commands, repainted from ChatView.
 #include "app/qt/main_window.h"
 
-#include "app/control_table.h"
 #include "app/qt/about_box.h"
 #include "app/qt/app_icon.h"
 #include "app/qt/coalesced_call.h"
@@ -11,8 +10,9 @@
 #include "app/qt/input_edit_proc.h"
 #include "app/qt/rooms_menu.h"
 #include "app/qt/window_extras.h"
-#include "chat/ui_tasks.h"
 #include "chat/window_ops.h"
+#include "commands/control_table.h"
+#include "model/ui_tasks.h"
 
 #include <QAction>
 #include <QApplication>

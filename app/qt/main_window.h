@@ -3,8 +3,8 @@
 #pragma once
 
 #include "app/qt/plain_text_log.h"
-#include "app/window_commands.h"
-#include "chat/log_pager.h"
+#include "commands/window_commands.h"
+#include "model/log_pager.h"
 
 #include <QElapsedTimer>
 #include <QWidget>

@@ -1,7 +1,7 @@
 // PlainTextLog: the window's read-only QPlainTextEdit as the log control the pager edits.
 #pragma once
 
-#include "chat/log_pager.h"
+#include "model/log_pager.h"
 
 class QPlainTextEdit;
 class WindowFeatures;

@@ -1,7 +1,7 @@
 // QtSettingsStore: string values under the settings' keys; anything else reads as missing.
 #include "app/qt/qt_settings_store.h"
 
-#include "chat/formatting.h"
+#include "wire/formatting.h"
 
 namespace {
 

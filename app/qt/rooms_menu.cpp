@@ -2,7 +2,7 @@
 #include "app/qt/rooms_menu.h"
 
 #include "app/qt/coalesced_call.h"
-#include "app/room_discovery.h"
+#include "commands/room_discovery.h"
 
 #include <QAction>
 #include <QLineEdit>

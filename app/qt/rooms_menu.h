@@ -2,7 +2,7 @@
 // one fills the IP and Port fields and moves the focus to Connect, so that Enter joins.
 #pragma once
 
-#include "app/room_menu_items.h"
+#include "commands/room_menu_items.h"
 
 #include <QObject>
 

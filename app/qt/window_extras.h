@@ -2,8 +2,8 @@
 // fields, desktop notifications and the timer that folds a burst of them into one.
 #pragma once
 
-#include "app/field_texts.h"
-#include "chat/chat_view_model.h"
+#include "commands/field_texts.h"
+#include "model/chat_view_model.h"
 
 #include <QObject>
 #include <QString>

@@ -3,10 +3,10 @@
 // closing the window does.
 #include "app/console/console_log.h"
 #include "app/console/stop_request.h"
-#include "app/host_commands.h"
 #include "app/room/room_command_line.h"
-#include "app/room_discovery.h"
 #include "chat/window_ops.h"
+#include "commands/host_commands.h"
+#include "commands/room_discovery.h"
 #include "features/transcript_writer.h"
 
 #include <chrono>

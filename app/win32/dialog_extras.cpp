@@ -2,10 +2,10 @@
 // choice, the save dialog, and the window's activation and timer.
 #include "app/win32/dialog_extras.h"
 
-#include "app/control_table.h"
 #include "app/win32/ini_store.h"
 #include "app/win32/registry_store.h"
 #include "app/win32/wide_text.h"
+#include "commands/control_table.h"
 
 #include <commdlg.h>
 

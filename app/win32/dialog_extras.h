@@ -3,8 +3,8 @@
 // balloon, and the timer that folds a burst of lines into one balloon.
 #pragma once
 
-#include "app/field_texts.h"
 #include "app/win32/tray_notifier.h"
+#include "commands/field_texts.h"
 #include "features/settings_store.h"
 #include "features/window_features.h"
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "app/win32/rich_edit_log.h"
-#include "chat/log_pager.h"
+#include "model/log_pager.h"
 
 #include <windows.h>
 

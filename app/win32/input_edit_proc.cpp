@@ -2,7 +2,7 @@
 #include "app/win32/input_edit_proc.h"
 
 #include "app/win32/wide_text.h"
-#include "chat/formatting.h"
+#include "wire/formatting.h"
 
 #include <string_view>
 #include <utility>

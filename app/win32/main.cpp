@@ -1,6 +1,6 @@
 // Parlox's entry on Windows: the common controls, the rich-edit library, then the main dialog.
-#include "app/room_discovery.h"
 #include "app/win32/main_dialog.h"
+#include "commands/room_discovery.h"
 
 #include <commctrl.h>
 

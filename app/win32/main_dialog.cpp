@@ -1,7 +1,6 @@
 // The main dialog: set up from its template, wired to the commands, repainted from ChatView.
 #include "app/win32/main_dialog.h"
 
-#include "app/control_table.h"
 #include "app/win32/about_dialog.h"
 #include "app/win32/dialog_extras.h"
 #include "app/win32/dialog_view.h"
@@ -9,8 +8,9 @@
 #include "app/win32/posted_call.h"
 #include "app/win32/rooms_menu.h"
 #include "app/win32/wide_text.h"
-#include "chat/ui_tasks.h"
 #include "chat/window_ops.h"
+#include "commands/control_table.h"
+#include "model/ui_tasks.h"
 
 #include <richedit.h>
 

@@ -1,7 +1,7 @@
 // The main window as the dialog resource 9 and its dialog procedure.
 #pragma once
 
-#include "app/window_commands.h"
+#include "commands/window_commands.h"
 
 #include <windows.h>
 

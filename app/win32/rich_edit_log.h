@@ -1,7 +1,7 @@
 // RichEditLog: the dialog's read-only rich-edit control as the log control the pager edits.
 #pragma once
 
-#include "chat/log_pager.h"
+#include "model/log_pager.h"
 
 #include <windows.h>
 

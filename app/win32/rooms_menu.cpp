@@ -1,10 +1,10 @@
 // The Rooms menu: rebuilt from FoundRooms on every change, on the dialog's thread.
 #include "app/win32/rooms_menu.h"
 
-#include "app/control_table.h"
-#include "app/room_discovery.h"
 #include "app/win32/posted_call.h"
 #include "app/win32/wide_text.h"
+#include "commands/control_table.h"
+#include "commands/room_discovery.h"
 
 #include <string>
 

@@ -1,9 +1,9 @@
 // The About box, opened from the main window's menu: its texts and size, and the ways it closes.
-#include "app/control_table.h"
 #include "app/qt/about_box.h"
 #include "app/qt/dialog_units.h"
 #include "app/qt/fonts.h"
 #include "app/qt/main_window.h"
+#include "commands/control_table.h"
 
 #include <QAction>
 #include <QApplication>

@@ -143,7 +143,7 @@ void ChatLogTest::followsTheModelThroughDroppedAndClearedLines() {
     QVERIFY(!log()->toPlainText().startsWith(QStringLiteral("0 ")));
 
     {
-        std::lock_guard<std::mutex> chatGuard(ChatLock);
+        std::lock_guard<CheckedMutex> chatGuard(ChatLock);
         ResetChatView(true);
     }
     AppendLog("after the reset");
@@ -167,7 +167,7 @@ void ChatLogTest::userListAndInputFollowTheModel() {
     AppendLog("kept");
     input->setText(QStringLiteral("half typed"));
     {
-        std::lock_guard<std::mutex> chatGuard(ChatLock);
+        std::lock_guard<CheckedMutex> chatGuard(ChatLock);
         ResetChatView(false);
     }
     QTRY_VERIFY(input->text().isEmpty());

@@ -1,14 +1,14 @@
 // The main window on the offscreen platform: its controls, focus order and key handling, driven by
 // simulated keys and clicks, with the commands replaced by recorders; what assistive tools find in
 // it; its icon; the layout at the screen scale ctest runs it with; closing on SIGTERM and SIGINT.
-#include "app/control_table.h"
 #include "app/qt/app_icon.h"
 #include "app/qt/close_on_signal.h"
 #include "app/qt/dialog_units.h"
 #include "app/qt/fonts.h"
 #include "app/qt/main_window.h"
-#include "app/room_discovery.h"
 #include "chat/window_ops.h"
+#include "commands/control_table.h"
+#include "commands/room_discovery.h"
 #include "tests/support/find_control.h"
 
 #include <QAccessible>

@@ -1,7 +1,7 @@
 // Not a test: the window with its Rooms menu open on two rooms, saved as a PNG for the README
 // (docs/rooms-menu.png). Usage: rooms_menu_screenshot FILE.png, offscreen or on a display.
 #include "app/qt/main_window.h"
-#include "app/room_discovery.h"
+#include "commands/room_discovery.h"
 #include "tests/support/find_control.h"
 
 #include <QApplication>

@@ -148,7 +148,7 @@ void WindowExtrasTest::init() {
         .clear();
     service.calls.clear();
     {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         ResetChatView(true);
     }
     openWindow();

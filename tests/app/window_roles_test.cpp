@@ -1,9 +1,9 @@
 // The real window with the real commands on the offscreen platform: Connect, Enter and the host's
 // departure against a fake host; Host, its banner, Enter while hosting and Host again against raw
 // clients; closing the window while hosting.
-#include "app/commands.h"
 #include "app/qt/main_window.h"
 #include "chat/program_state.h"
+#include "commands/commands.h"
 #include "tests/support/chat_state.h"
 #include "tests/support/find_control.h"
 #include "tests/support/loopback.h"

@@ -2,12 +2,12 @@
 #include "chat/chat_client.h"
 #include "chat/client_messages.h"
 #include "chat/program_state.h"
-#include "chat/protocol.h"
-#include "chat/ui_tasks.h"
 #include "chat/window_ops.h"
+#include "model/ui_tasks.h"
 #include "tests/support/loopback.h"
 #include "tests/support/rooms.h"
 #include "tests/support/wait.h"
+#include "wire/protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +28,7 @@ TEST_F(ClientMessages, WholeLoginReplyInOneReadFillsTheListInOrder) {
     peer.send("login\n-1\nAnn\nlogin\n0\nBob\nlogin\n1\nCid\nlogin\n5\nDee\n");
     ASSERT_TRUE(WaitFor([] { return ChatView.users().size() == 4; }));
     EXPECT_EQ(ChatView.users(), (Names{"Ann", "Bob", "Cid", "Dee"}));
-    std::lock_guard<std::mutex> guard(ChatLock);
+    std::lock_guard<CheckedMutex> guard(ChatLock);
     EXPECT_EQ(HostName, "Ann");
     EXPECT_EQ(UserTable[0], "Bob");
     EXPECT_EQ(UserTable[5], "Dee");
@@ -49,7 +49,7 @@ TEST_F(ClientMessages, ConversationFromTheClientsSide) {
     ASSERT_TRUE(WaitFor([] { return ChatView.users() == Names{"Ann", "Cid"}; }));
     EXPECT_EQ(LogText(), "<Bob>: hi\n<Ann>: 100% %s %n\n<Cid>: yo\n");
     // The client's own line goes out as typed and shows only when relayed.
-    std::lock_guard<std::mutex> guard(ChatLock);
+    std::lock_guard<CheckedMutex> guard(ChatLock);
     EXPECT_EQ(UserTable[0], "");
 }
 
@@ -84,7 +84,7 @@ TEST_F(ClientMessages, RepeatedLoginsReplaceTheNameSoTheListStaysARoom) {
     const Names users = ChatView.users();
     ASSERT_EQ(users.size(), 33u);
     EXPECT_EQ(users[0], "n19992"); // the host's entry, replaced in place
-    std::lock_guard<std::mutex> guard(ChatLock);
+    std::lock_guard<CheckedMutex> guard(ChatLock);
     EXPECT_EQ(HostName, "n19992");
     EXPECT_EQ(UserTable[0], "n19993");
 }
@@ -98,7 +98,7 @@ TEST_F(ClientMessages, HostDepartureEndsTheClientAndIgnoresWhatFollows) {
     EXPECT_EQ(LogText(), "<Bob>: before\n" + DEPARTURE_LINES);
     EXPECT_TRUE(ChatView.users().empty());
     {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         EXPECT_EQ(UserTable[0], "");
         EXPECT_EQ(HostName, "Ann"); // kept until the next greeting
     }
@@ -152,7 +152,7 @@ TEST_F(ClientMessages, HostileBytesNeverReachOutsideTheTables) {
     peer.send(std::string("login\n3\nNul") + '\0' + "login\n5\nignored\n");
     ASSERT_TRUE(WaitFor([] { return ChatView.users().size() == 2; }));
     EXPECT_EQ(ChatView.users(), (Names{"End", "Nul"}));
-    std::lock_guard<std::mutex> guard(ChatLock);
+    std::lock_guard<CheckedMutex> guard(ChatLock);
     EXPECT_EQ(UserTable[3], "Nul");
     EXPECT_EQ(UserTable[5], "");
 }
@@ -170,7 +170,7 @@ TEST_F(ClientMessages, ClosingWhileTheHostFloodsIsClean) {
     ASSERT_TRUE(WaitFor([] { return ChatView.logBytes() > 1000; }));
     std::unique_ptr<ChatClient> client;
     {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         client = std::move(ActiveClient);
     }
     client->send(CLIENT_LOGOFF);

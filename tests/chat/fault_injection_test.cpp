@@ -4,13 +4,13 @@
 #include "chat/chat_server.h"
 #include "chat/client_messages.h"
 #include "chat/program_state.h"
-#include "chat/protocol.h"
 #include "chat/server_relay.h"
-#include "chat/ui_tasks.h"
 #include "chat/window_ops.h"
+#include "model/ui_tasks.h"
 #include "tests/support/loopback.h"
 #include "tests/support/rooms.h"
 #include "tests/support/wait.h"
+#include "wire/protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -57,7 +57,7 @@ TEST_F(HostFaults, ClientGoneInTheMiddleOfItsLoginLeavesNoName) {
     bob.send("msg\nstill here\n");
     ASSERT_TRUE(bob.readUntil("msg\n0\nstill here\n"));
     EXPECT_EQ(bob.take(), "login\n-1\nAnn\nlogin\n0\nBob\nmsg\n0\nstill here\n");
-    std::lock_guard<std::mutex> guard(ChatLock);
+    std::lock_guard<CheckedMutex> guard(ChatLock);
     EXPECT_EQ(UserTable[1], "");
     EXPECT_EQ(ChatView.users(), (std::vector<std::string>{"Ann", "Bob"}));
 }

@@ -3,11 +3,11 @@
 #include "chat/chat_server.h"
 #include "chat/flow_control.h"
 #include "chat/program_state.h"
-#include "chat/protocol.h"
 #include "chat/server_relay.h"
 #include "tests/support/loopback.h"
 #include "tests/support/rooms.h"
 #include "tests/support/wait.h"
+#include "wire/protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -152,7 +152,7 @@ TEST_F(FlowControl, LinesKeepTheirOrderAcrossEverySendingPath) {
     constexpr int LINES = 3000;
     std::thread host([this] {
         for (int i = 0; i < LINES; ++i) {
-            std::lock_guard<std::mutex> guard(ChatLock);
+            std::lock_guard<CheckedMutex> guard(ChatLock);
             FormatInto(SendBuffer, HOST_MSG_FORMAT, ("h" + std::to_string(i)).c_str());
             server().broadcast(SendBuffer);
         }
@@ -366,7 +366,7 @@ TEST_F(FlowControl, FlooderIsSlowedAndHonestReadersKeepEverything) {
     // The host types a line in the middle of the flood.
     EXPECT_TRUE(WaitFor([&] { return bobFlood >= FLOOD / 2; }, DEADLINE_MS));
     {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         FormatInto(SendBuffer, HOST_MSG_FORMAT, "host line");
         server().broadcast(SendBuffer);
     }

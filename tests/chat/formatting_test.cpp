@@ -1,10 +1,10 @@
 // FormatInto and CutToCharBoundary: an overlong message keeps its ending, loses the end of its
 // last text between characters, and never writes past the buffer. ShownText: a received text
 // shows on one line. UniqueName: a newcomer never goes by a name already in the room.
-#include "chat/formatting.h"
-#include "chat/protocol.h"
-#include "chat/shown_text.h"
 #include "chat/unique_name.h"
+#include "text/shown_text.h"
+#include "wire/formatting.h"
+#include "wire/protocol.h"
 
 #include <gtest/gtest.h>
 

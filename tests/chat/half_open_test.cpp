@@ -8,15 +8,15 @@
 #include "chat/client_messages.h"
 #include "chat/keep_alive.h"
 #include "chat/program_state.h"
-#include "chat/protocol.h"
 #include "chat/server_relay.h"
-#include "chat/ui_tasks.h"
 #include "chat/window_ops.h"
+#include "model/ui_tasks.h"
 #include "tests/support/chat_state.h"
 #include "tests/support/loopback.h"
 #include "tests/support/net_namespaces.h"
 #include "tests/support/rooms.h"
 #include "tests/support/wait.h"
+#include "wire/protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -95,7 +95,7 @@ TEST_P(HalfOpen, HostDropsAVanishedClientAndTellsTheRoom) {
     const uint16_t tcpPort = ProgramPort(HOST_PORT); // the swap works both ways
     RawPeer bob;
     ASSERT_TRUE(net.inside(Side::HOST, [&] {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         LocalName = "Ann";
         ActiveServer = std::make_unique<ChatServer>(OnServerData, OnServerLost);
         ASSERT_TRUE(ActiveServer->start(MAX_CLIENTS, HOST_PORT));
@@ -130,7 +130,7 @@ TEST_P(HalfOpen, ClientShowsTheDepartureOfAVanishedHost) {
         host = std::make_unique<RawListener>(NamespacePair::address(Side::HOST));
     }));
     ASSERT_TRUE(net.inside(Side::CLIENT, [&] {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         ActiveClient = std::make_unique<ChatClient>(OnClientData, OnClientLost);
         ASSERT_TRUE(ActiveClient->connect(NamespacePair::HOST_ADDRESS, host->programPort()));
     }));
@@ -140,13 +140,13 @@ TEST_P(HalfOpen, ClientShowsTheDepartureOfAVanishedHost) {
 
     const auto cutAt = cut(Side::HOST);
     if (GetParam().busy) {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         EXPECT_EQ(ActiveClient->send("msg\nstill there?\n"), 17);
     }
     const bool gone = WaitFor(
         [] {
             RunUiTasks();
-            std::lock_guard<std::mutex> guard(ChatLock);
+            std::lock_guard<CheckedMutex> guard(ChatLock);
             return ActiveClient == nullptr;
         },
         WAIT_MS);

@@ -1,7 +1,7 @@
 // The window operations on the global ChatView: chat lines byte for byte, log lines within
 // their limit, and what ResetChatView empties.
-#include "chat/protocol.h"
 #include "chat/window_ops.h"
+#include "wire/protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +14,11 @@ std::string LastLine() {
     ChatViewModel::LogCursor cursor;
     const ChatViewModel::LogUpdate update = ChatView.logSince(cursor);
     return update.added.empty() ? "" : update.added.back();
+}
+
+void ClearView() {
+    std::lock_guard<CheckedMutex> guard(ChatLock);
+    ResetChatView(true);
 }
 
 TEST(WindowOpsTest, ChatTextIsNeverAFormat) {
@@ -35,7 +40,7 @@ TEST(WindowOpsTest, ReceivedNamesAndTextsShowOnOneLine) {
 // Views tell a chat line's writer from its text even when both hold "<", ">" and ": ", and know
 // when each line arrived; the program's own lines have no writer.
 TEST(WindowOpsTest, LinesKeepTheirWriterAndArrival) {
-    ResetChatView(true);
+    ClearView();
     const auto before = std::chrono::system_clock::now();
     AppendChatLine("<a>: b", ">: c");
     AppendLog("<<Bob>>: hi");
@@ -52,7 +57,7 @@ TEST(WindowOpsTest, LinesKeepTheirWriterAndArrival) {
 
 // The line listener hears every line, those the log has let go of by the time a view looks too.
 TEST(WindowOpsTest, LineListenerHearsLinesTheLogDrops) {
-    ResetChatView(true);
+    ClearView();
     size_t heard = 0;
     ChatView.setLineListener([&heard](const std::string& line, const ChatViewModel::LineInfo&) {
         heard += line.size();
@@ -76,6 +81,7 @@ TEST(WindowOpsTest, LogLineIsCutAndKeepsItsEnding) {
 }
 
 TEST(WindowOpsTest, ResetEmptiesListInputAndNamesButNotHostName) {
+    std::lock_guard<CheckedMutex> guard(ChatLock); // as a handler or command holds it
     ResetChatView(true);
     HostName = "Ann";
     UserTable[0] = "Bob";
@@ -98,3 +104,14 @@ TEST(WindowOpsTest, ResetEmptiesListInputAndNamesButNotHostName) {
 }
 
 } // namespace
+
+#ifdef PARLOX_CHECK_LOCKS
+// A function that needs ChatLock and is called without it stops the program in checked builds,
+// instead of racing the handlers on UserTable.
+TEST(WindowOpsDeathTest, ResetWithoutChatLockIsCaught) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(ResetChatView(false), "ResetChatView runs without the lock it needs");
+    std::lock_guard<CheckedMutex> guard(ChatLock);
+    ResetChatView(false);
+}
+#endif

@@ -1,13 +1,13 @@
 // The Commands fixture: the window's commands run without a window, against raw loopback peers.
 #pragma once
 
-#include "app/commands.h"
 #include "chat/program_state.h"
-#include "chat/protocol.h"
 #include "chat/window_ops.h"
+#include "commands/commands.h"
 #include "tests/support/chat_state.h"
 #include "tests/support/loopback.h"
 #include "tests/support/wait.h"
+#include "wire/protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -38,7 +38,7 @@ protected:
         return peer;
     }
     static bool hasClient() {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         return ActiveClient != nullptr;
     }
 

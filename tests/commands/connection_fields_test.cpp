@@ -1,5 +1,5 @@
 // The field-reading rules: the Port text as an unsigned number, Name and IP cut to 99 bytes.
-#include "app/connection_fields.h"
+#include "commands/connection_fields.h"
 
 #include "chat/program_state.h"
 
@@ -47,6 +47,7 @@ struct FieldCase {
 class NameAndAddressFields : public testing::TestWithParam<FieldCase> {};
 
 TEST_P(NameAndAddressFields, AreCutTo99Bytes) {
+    std::lock_guard<CheckedMutex> guard(ChatLock);
     ReadConnectionFields({GetParam().text, GetParam().text, "70000"});
     EXPECT_EQ(LocalName, GetParam().kept);
     EXPECT_EQ(TargetAddress, GetParam().kept);

@@ -3,8 +3,8 @@
 // survive the daemon's restart. The daemon, its bus and its network namespace are the test's own;
 // without root or the tools the tests say why and are skipped, unless PARLOX_REQUIRE_NETNS is set
 // (as CI does), which makes that a failure.
-#include "app/commands.h"
-#include "app/room_discovery.h"
+#include "commands/commands.h"
+#include "commands/room_discovery.h"
 #include "discovery/avahi/avahi_discovery.h"
 #include "discovery/discovery.h"
 #include "tests/support/chat_state.h"

@@ -1,6 +1,6 @@
 // Untrusted announcements becoming rooms, and rooms becoming the Rooms menu's items.
-#include "app/room_discovery.h"
-#include "app/room_menu_items.h"
+#include "commands/room_discovery.h"
+#include "commands/room_menu_items.h"
 #include "discovery/room_list.h"
 #include "discovery/room_record.h"
 

@@ -59,7 +59,7 @@ protected:
         folder = fs::temp_directory_path() /
                  ("parlox-transcripts-" + std::to_string(std::random_device{}()));
         fs::create_directories(folder);
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         ResetChatView(true);
     }
     void TearDown() override {

@@ -3,8 +3,8 @@
 // Besides memory safety it checks what the receive loops rely on: every message lies inside the
 // block's text, no field holds a newline or a NUL, and the tail FindBlockTail reports starts at a
 // token that the parser did not hand out as part of a whole message.
-#include "chat/block_parser.h"
-#include "chat/protocol.h"
+#include "wire/block_parser.h"
+#include "wire/protocol.h"
 
 #include <cstdint>
 #include <cstdlib>

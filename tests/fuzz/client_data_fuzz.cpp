@@ -6,10 +6,10 @@
 // listed, no line begun inside a received text, the log within its bound).
 #include "chat/client_messages.h"
 #include "chat/program_state.h"
-#include "chat/protocol.h"
-#include "chat/ui_tasks.h"
 #include "chat/window_ops.h"
+#include "model/ui_tasks.h"
 #include "tests/fuzz/view_oracle.h"
+#include "wire/protocol.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -33,7 +33,7 @@ bool SaneName(const std::string& name) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         ResetChatView(true);
         HostName.clear();
     }
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // What the user-interface thread would do next: a host departure queues the client's
     // teardown for it.
     RunUiTasks();
-    std::lock_guard<std::mutex> guard(ChatLock);
+    std::lock_guard<CheckedMutex> guard(ChatLock);
     Check(SaneName(HostName));
     for (const std::string& name : UserTable)
         Check(SaneName(name));

@@ -12,8 +12,8 @@
 //   fields for an empty name or line. Each message is a send of its own that arrives in reads of
 //   its own (later sends come within the grace); each message must be handed over as that send
 //   parsed alone: relays never run together and an empty field never swallows the next message.
-#include "chat/block_parser.h"
-#include "chat/message_framer.h"
+#include "wire/block_parser.h"
+#include "wire/message_framer.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -9,12 +9,12 @@
 // the room may go by names that look alike.
 #include "chat/chat_server.h"
 #include "chat/program_state.h"
-#include "chat/protocol.h"
 #include "chat/server_relay.h"
 #include "chat/window_ops.h"
 #include "tests/fuzz/view_oracle.h"
 #include "tests/support/loopback.h"
 #include "tests/support/wait.h"
+#include "wire/protocol.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -43,7 +43,7 @@ struct Room {
     std::vector<RawPeer> clients;
 
     Room() {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         LocalName = "Host";
         ActiveServer = std::make_unique<ChatServer>(OnServerData, OnServerLost);
         Check(ActiveServer->start(MAX_CLIENTS, ProgramPort(tcpPort)));
@@ -100,7 +100,7 @@ void CheckWellFormed(const std::string& stream) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Room& room = TheRoom();
     {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         ResetChatView(true);
         SetUserName(HOST_ID, LocalName); // as the Host command lists the host
     }

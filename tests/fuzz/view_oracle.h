@@ -2,8 +2,8 @@
 // people, and no line begins a new speaker inside a received text.
 #pragma once
 
-#include "chat/protocol.h"
 #include "chat/window_ops.h"
+#include "wire/protocol.h"
 
 #include <string>
 #include <string_view>

@@ -4,9 +4,9 @@
 // roster, a line each way (with non-ASCII letters), the client's departure. Before it leaves it
 // prints its log and user list, and it exits 0 when every step was seen within its time.
 // Usage: interop_peer host NAME NUMBER | interop_peer client NAME NUMBER
-#include "app/commands.h"
-#include "chat/ui_tasks.h"
 #include "chat/window_ops.h"
+#include "commands/commands.h"
+#include "model/ui_tasks.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // The IRC protocol pieces: parsing lines, names, formatting codes, CTCP, splitting and pacing.
-#include "chat/formatting.h"
+#include "text/utf8.h"
 #include "irc/irc_line_buffer.h"
 #include "irc/irc_message.h"
 #include "irc/irc_text.h"

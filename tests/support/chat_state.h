@@ -5,9 +5,9 @@
 #include "chat/chat_server.h"
 #include "chat/client_messages.h"
 #include "chat/program_state.h"
-#include "chat/protocol.h"
-#include "chat/ui_tasks.h"
 #include "chat/window_ops.h"
+#include "model/ui_tasks.h"
+#include "wire/protocol.h"
 
 #include <memory>
 #include <mutex>
@@ -16,13 +16,13 @@
 inline void ResetChatState() {
     std::unique_ptr<ChatClient> client;
     {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         client = std::move(ActiveClient);
     }
     client.reset();
     EndActiveServer();
     RunUiTasks();
-    std::lock_guard<std::mutex> guard(ChatLock);
+    std::lock_guard<CheckedMutex> guard(ChatLock);
     ResetChatView(true);
     HostName.clear();
     LocalName.clear();
@@ -37,5 +37,5 @@ inline std::string LogText() {
 // whole block, so a broadcast that one client has seen has also reached every other slot's queue
 // once this returns.
 inline void SettleHandlers() {
-    std::lock_guard<std::mutex> guard(ChatLock);
+    std::lock_guard<CheckedMutex> guard(ChatLock);
 }

@@ -5,13 +5,13 @@
 #include "chat/chat_server.h"
 #include "chat/client_messages.h"
 #include "chat/program_state.h"
-#include "chat/protocol.h"
 #include "chat/server_relay.h"
-#include "chat/ui_tasks.h"
 #include "chat/window_ops.h"
+#include "model/ui_tasks.h"
 #include "tests/support/chat_state.h"
 #include "tests/support/loopback.h"
 #include "tests/support/wait.h"
+#include "wire/protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -52,7 +52,7 @@ class HostedRoom : public ::testing::Test {
 protected:
     void SetUp() override {
         ResetChatState();
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         LocalName = "Ann";
         ActiveServer = std::make_unique<ChatServer>(OnServerData, OnServerLost);
         ASSERT_TRUE(ActiveServer->start(MAX_CLIENTS, port.programPort()));
@@ -90,7 +90,7 @@ protected:
     // Makes the window's client, connected to the fake host, and returns the host's end.
     RawPeer connectClient() {
         {
-            std::lock_guard<std::mutex> guard(ChatLock);
+            std::lock_guard<CheckedMutex> guard(ChatLock);
             ActiveClient = std::make_unique<ChatClient>(OnClientData, OnClientLost);
             EXPECT_TRUE(ActiveClient->connect("127.0.0.1", host.programPort()));
         }
@@ -99,7 +99,7 @@ protected:
     // True once the client has been taken out of ActiveClient (and destroyed, as the window would).
     bool clientGone() {
         RunUiTasks();
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         return ActiveClient == nullptr;
     }
 

@@ -1,10 +1,10 @@
 // dialog_screenshot: shows the main dialog with a room in it and saves the window as a 24-bit BMP
 // at the path it is given. scripts/screenshot-windows.sh runs it under Wine and makes
 // docs/window-windows.png from the picture. A tool, not a test.
-#include "app/control_table.h"
 #include "app/win32/main_dialog.h"
 #include "app/win32/rich_edit_log.h"
 #include "chat/window_ops.h"
+#include "commands/control_table.h"
 #include "tests/support/wait.h"
 
 #include <commctrl.h>

@@ -3,8 +3,6 @@
 // Winsock 2 before windows.h, which the dialog headers include.
 #include <winsock2.h>
 
-#include "app/control_table.h"
-#include "app/room_discovery.h"
 #include "app/win32/dialog_extras.h"
 #include "app/win32/dialog_view.h"
 #include "app/win32/ini_store.h"
@@ -18,6 +16,8 @@
 #include "chat/chat_server.h"
 #include "chat/program_state.h"
 #include "chat/window_ops.h"
+#include "commands/control_table.h"
+#include "commands/room_discovery.h"
 #include "discovery/dnsapi/dnsapi_discovery.h"
 #include "tests/support/wait.h"
 
@@ -191,7 +191,7 @@ protected:
         ::RegDeleteTreeW(HKEY_CURRENT_USER, RegistryStore::KEY);
         Shell = {RecordFlash, RecordNotifyIcon};
         ShellRecord.taken();
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         ResetChatView(true);
     }
 
@@ -446,7 +446,7 @@ TEST_F(MainDialog, LogDropsOldestLinesAtItsLimit) {
         << logText().size() << " shown, " << ChatView.logBytes() << " in the log; shown starts "
         << logText().substr(0, 300) << "\nmodel starts " << ChatView.logText().substr(0, 300);
     {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         ResetChatView(true);
     }
     EXPECT_TRUE(WaitFor([&] { return logText().empty(); }));
@@ -511,7 +511,7 @@ TEST_F(MainDialog, ClosesWithLiveServerAndClient) {
     ::PostMessageW(item(IDC_CONNECT), BM_CLICK, 0, 0);
     // Both ends of the connection are in this process: the room has taken it into a slot.
     ASSERT_TRUE(WaitFor([&] {
-        std::lock_guard<std::mutex> guard(ChatLock);
+        std::lock_guard<CheckedMutex> guard(ChatLock);
         return ActiveClient != nullptr && ActiveServer != nullptr &&
                ActiveServer->occupiedSlots() == 1;
     })) << logText();
@@ -519,7 +519,7 @@ TEST_F(MainDialog, ClosesWithLiveServerAndClient) {
     EXPECT_TRUE(close());
     StopRoomDiscovery();
     FoundRooms.setAvailable();
-    std::lock_guard<std::mutex> guard(ChatLock);
+    std::lock_guard<CheckedMutex> guard(ChatLock);
     EXPECT_EQ(ActiveClient, nullptr);
     EXPECT_EQ(ActiveServer, nullptr);
 }
