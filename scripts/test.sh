@@ -14,6 +14,8 @@ export QT_QPA_PLATFORM=offscreen
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/app/qt.tsan.supp ${TSAN_OPTIONS:-}"
 export ASAN_OPTIONS="detect_leaks=1 ${ASAN_OPTIONS:-}"
 export UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1 ${UBSAN_OPTIONS:-}"
-# The window tests start a session bus of their own for a stand-in notification service.
-scripts/install_missing.sh dbus-daemon
+# The window tests start a session bus of their own for a stand-in notification service; the
+# console programs' tests run IRC servers of their own (ngircd), make a certificate (openssl) and
+# check the room's systemd unit (systemd-analyze).
+scripts/install_missing.sh dbus-daemon ngircd openssl systemd
 ctest --test-dir "$build_dir" --output-on-failure -j 2
