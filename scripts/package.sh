@@ -9,7 +9,7 @@ scripts/install_missing.sh cmake ninja-build g++ libgtest-dev qt6-base-dev dpkg-
 
 build_dir=build-package
 # Debian's hardening flags (fortified functions, full RELRO with immediate binding). Only the programs
-# and the files installed beside it are built, not the tests and benchmarks.
+# and the files installed beside them are built, not the tests and benchmarks.
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 CXXFLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
     LDFLAGS="$(dpkg-buildflags --get LDFLAGS)" \

@@ -4,8 +4,9 @@
 #include "app/console/console_platform.h"
 #include "app/console/stop_request.h"
 
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <atomic>
 #include <string>
