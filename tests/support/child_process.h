@@ -49,6 +49,7 @@ public:
     }
 
     bool started() const { return pid > 0; }
+    pid_t id() const { return pid; }
     void signal(int number) {
         if (pid > 0)
             ::kill(pid, number);
