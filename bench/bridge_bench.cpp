@@ -46,34 +46,14 @@ double Percentile(std::vector<double> values, double fraction) {
     return values[std::min(at, values.size() - 1)];
 }
 
-struct Sites {
-    TestIrcServer one{"irc1.test"};
-    TestIrcServer two{"irc2.test"};
-    RoomProgram roomOne;
-    RoomProgram roomTwo;
-    BridgeProgram bridgeOne;
-    BridgeProgram bridgeTwo;
+// The two sites with a client in each room.
+struct Sites : TwoSites {
     RoomPeer ann;
     RoomPeer bob;
 
     bool start() {
-        one.linkWith(two);
-        if (!two.start() || !one.start()) {
-            std::fprintf(stderr, "bridge_bench: %s%s\n", one.why.c_str(), two.why.c_str());
-            return false;
-        }
-        if (!WaitFor([&] { return one.linkedWith(two); }, 20000) || !roomOne.open("Site one") ||
-            !roomTwo.open("Site two"))
-            return false;
-        bridgeOne.run({"--room", roomOne.address(), "--irc",
-                       "127.0.0.1:" + std::to_string(one.port.tcpPort), "--channel", "#office",
-                       "--nick", "siteone"});
-        bridgeTwo.run({"--room", roomTwo.address(), "--irc",
-                       "127.0.0.1:" + std::to_string(two.port.tcpPort), "--channel", "#office",
-                       "--nick", "sitetwo"});
-        return bridgeOne.waitOut("joined #office", 20000) &&
-               bridgeTwo.waitOut("joined #office", 20000) &&
-               ann.join(roomOne.port.tcpPort, "Ann") && bob.join(roomTwo.port.tcpPort, "Bob");
+        return TwoSites::start() && ann.join(roomOne.port.tcpPort, "Ann") &&
+               bob.join(roomTwo.port.tcpPort, "Bob");
     }
 };
 
@@ -113,8 +93,8 @@ int main(int argc, char** argv) {
     std::printf("bridge_bench: load average before: %s\n", LoadAverage().c_str());
     Sites sites;
     if (!sites.start()) {
-        std::fprintf(stderr, "bridge_bench: the two sites did not come up\n%s%s",
-                     sites.bridgeOne.err().c_str(), sites.bridgeTwo.err().c_str());
+        std::fprintf(stderr, "bridge_bench: the two sites did not come up: %s\n",
+                     sites.why.c_str());
         return 1;
     }
 

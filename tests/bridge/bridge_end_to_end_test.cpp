@@ -222,28 +222,12 @@ TEST_F(BridgeTest, TakesAnotherNickWhenItsOwnIsInUse) {
 
 class TwoSitesTest : public testing::Test {
 protected:
-    void SetUp() override {
-        one.linkWith(two);
-        ASSERT_TRUE(two.start()) << two.why;
-        ASSERT_TRUE(one.start()) << one.why;
-        ASSERT_TRUE(WaitFor([&] { return one.linkedWith(two); }, JOIN_WAIT_MS))
-            << "the servers did not link";
-        ASSERT_TRUE(roomOne.open("Site one"));
-        ASSERT_TRUE(roomTwo.open("Site two"));
-        bridgeOne.run({"--room", roomOne.address(), "--irc", IrcAddress(one.port.tcpPort),
-                       "--channel", "#office", "--nick", "siteone"});
-        bridgeTwo.run({"--room", roomTwo.address(), "--irc", IrcAddress(two.port.tcpPort),
-                       "--channel", "#office", "--nick", "sitetwo"});
-        ASSERT_TRUE(bridgeOne.waitOut("joined #office", JOIN_WAIT_MS)) << bridgeOne.err();
-        ASSERT_TRUE(bridgeTwo.waitOut("joined #office", JOIN_WAIT_MS)) << bridgeTwo.err();
-    }
+    void SetUp() override { ASSERT_TRUE(sites.start()) << sites.why; }
 
-    TestIrcServer one{"irc1.test"};
-    TestIrcServer two{"irc2.test"};
-    RoomProgram roomOne;
-    RoomProgram roomTwo;
-    BridgeProgram bridgeOne;
-    BridgeProgram bridgeTwo;
+    TwoSites sites;
+    TestIrcServer& two = sites.two;
+    RoomProgram& roomOne = sites.roomOne;
+    RoomProgram& roomTwo = sites.roomTwo;
 };
 
 TEST_F(TwoSitesTest, EachRoomSeesTheOthersLinesExactlyOnce) {

@@ -102,3 +102,45 @@ public:
         start(options);
     }
 };
+
+// Two sites joined through IRC, as the README draws them: two ngircd servers linked into one
+// network, and at each site a room with a bridge into #office on its own server (nicks siteone
+// and sitetwo).
+struct TwoSites {
+    // Starts everything and waits until both bridges have joined; false with the reason in why.
+    bool start() {
+        one.linkWith(two);
+        if (!two.start() || !one.start()) {
+            why = one.why + two.why;
+            return false;
+        }
+        if (!WaitFor([&] { return one.linkedWith(two); }, 20000)) {
+            why = "the servers did not link";
+            return false;
+        }
+        if (!roomOne.open("Site one") || !roomTwo.open("Site two")) {
+            why = "a room did not open";
+            return false;
+        }
+        bridgeOne.run({"--room", roomOne.address(), "--irc",
+                       "127.0.0.1:" + std::to_string(one.port.tcpPort), "--channel", "#office",
+                       "--nick", "siteone"});
+        bridgeTwo.run({"--room", roomTwo.address(), "--irc",
+                       "127.0.0.1:" + std::to_string(two.port.tcpPort), "--channel", "#office",
+                       "--nick", "sitetwo"});
+        if (!bridgeOne.waitOut("joined #office", 20000) ||
+            !bridgeTwo.waitOut("joined #office", 20000)) {
+            why = "a bridge did not join: " + bridgeOne.err() + bridgeTwo.err();
+            return false;
+        }
+        return true;
+    }
+
+    TestIrcServer one{"irc1.test"};
+    TestIrcServer two{"irc2.test"};
+    RoomProgram roomOne;
+    RoomProgram roomTwo;
+    BridgeProgram bridgeOne;
+    BridgeProgram bridgeTwo;
+    std::string why;
+};
