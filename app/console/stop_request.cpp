@@ -5,11 +5,13 @@
 #include "net/socket_poll.h"
 
 StopRequest::StopRequest() {
-    CatchStopSignals(waker);
+    if (waker.ready())
+        CatchStopSignals(waker);
 }
 
 StopRequest::~StopRequest() {
-    ReleaseStopSignals();
+    if (waker.ready())
+        ReleaseStopSignals();
 }
 
 void StopRequest::wait() {

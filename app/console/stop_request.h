@@ -4,7 +4,8 @@
 //
 // The handler only wakes a Waker (a byte into a pipe, all a signal handler may safely do); the
 // program's own thread waits on it and then ends everything in its usual order. One at a time;
-// the destructor puts the default handlers back.
+// the destructor puts the default handlers back. When the Waker cannot be made, the handlers stay
+// the default ones: a request then ends the program at once.
 #pragma once
 
 #include "net/socket_handle.h"
@@ -24,6 +25,9 @@ public:
     SocketHandle pollHandle() const { return waker.pollHandle(); }
     // Waits until a stop is asked.
     void wait();
+    // Forgets the requests made so far, for a caller that answers each one (pollHandle() is not
+    // readable again until the next).
+    void clear() { waker.drain(); }
     // The program has ended its work. Windows ends a process as soon as the handler of a closing
     // console returns, so that handler waits for this (at most a few seconds).
     void finished();

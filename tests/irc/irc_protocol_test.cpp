@@ -1,10 +1,10 @@
 // The IRC protocol pieces: parsing lines, names, formatting codes, CTCP, splitting and pacing.
-#include "text/utf8.h"
 #include "irc/irc_line_buffer.h"
 #include "irc/irc_message.h"
 #include "irc/irc_text.h"
 #include "irc/line_splitter.h"
 #include "irc/send_pacer.h"
+#include "text/utf8.h"
 
 #include <gtest/gtest.h>
 

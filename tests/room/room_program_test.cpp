@@ -108,11 +108,10 @@ TEST(RoomUnit, SystemdFindsNothingWrongWithIt) {
     unit.replace(at + 11, 20, PARLOX_ROOM_PROGRAM);
     std::ofstream(folder.path + "/parlox-room@.service") << unit;
     int code = -1;
-    const std::string said =
-        RunForOutput({"sh", "-c",
-                      "systemd-analyze verify --man=no " + folder.path +
-                          "/parlox-room@.service 2>&1"},
-                     &code);
+    const std::string said = RunForOutput(
+        {"sh", "-c",
+         "systemd-analyze verify --man=no " + folder.path + "/parlox-room@.service 2>&1"},
+        &code);
     EXPECT_EQ(code, 0) << said;
     EXPECT_EQ(said, "") << said;
 }
