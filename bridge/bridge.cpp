@@ -41,8 +41,8 @@ Bridge::Bridge(BridgeOptions bridgeOptions, StatusOut statusOut)
       status([out = std::move(statusOut)](bool problem, const std::string& line) {
           out(problem, OneLine(line));
       }),
-      room(options.nick), irc(options.nick, options.channel, options.tls, options.tlsSettings,
-                              SendPacer(4, std::chrono::milliseconds(options.paceMs))) {}
+      room(options.nick),
+      irc(options.nick, options.channel, SendPacer(4, std::chrono::milliseconds(options.paceMs))) {}
 
 std::string Bridge::roomName() const {
     return "the room at " + options.roomAddress + " port " + std::to_string(options.roomPort);
@@ -58,35 +58,63 @@ void Bridge::run(SocketHandle stopHandle) {
         reach(Clock::now());
         pollOnce(stopHandle, stopping);
     }
-    // Lines still waiting for the channel are lost with the bridge; a room's own lines stay in
-    // its transcript.
+    // An attempt still under way ends within its time limit; lines still waiting for the channel
+    // are lost with the bridge (a room's own lines stay in its transcript).
+    roomAttempt.reset();
+    ircAttempt.reset();
     room.close(1000);
     irc.close("Parlox bridge stopped", 1000);
     status(false, "stopped");
 }
 
-// Connects to each side that is down and due for another attempt.
+// Starts an attempt to reach each side that is down and due for one.
 void Bridge::reach(Clock::time_point now) {
-    if (!room.isOpen() && now >= roomRetryAt) {
-        if (room.open(options.roomAddress, options.roomPort, CONNECT_TIMEOUT_MS, now)) {
-            roomUpSince = Clock::now();
+    if (!room.isOpen() && !roomAttempt && now >= roomRetryAt) {
+        roomAttempt = std::make_unique<Attempt<TcpSocket>>(
+            [address = options.roomAddress, port = options.roomPort](std::string& error) {
+                return RoomLink::dial(address, port, CONNECT_TIMEOUT_MS, error);
+            },
+            attemptWaker);
+    }
+    if (!irc.isOpen() && !ircAttempt && now >= ircRetryAt) {
+        ircAttempt = std::make_unique<Attempt<IrcTransport>>(
+            [host = options.ircHost, port = options.ircPort, tls = options.tls,
+             settings = options.tlsSettings](std::string& error) {
+                return IrcLink::dial(host, port, tls, settings, CONNECT_TIMEOUT_MS, error);
+            },
+            attemptWaker);
+    }
+}
+
+// Takes the connections of the attempts that are done, or schedules the next try.
+void Bridge::attemptsDone(Clock::time_point now) {
+    attemptWaker.drain();
+    std::string error;
+    if (roomAttempt && roomAttempt->done()) {
+        std::unique_ptr<TcpSocket> connection = roomAttempt->take(error);
+        roomAttempt.reset();
+        if (connection) {
+            room.begin(std::move(connection), now);
+            roomUpSince = now;
             status(false, "in " + roomName() + " as " + options.nick);
         } else {
             const auto wait = roomBackoff.next();
-            roomRetryAt = Clock::now() + wait;
-            status(true, "cannot reach " + roomName() + ": " + room.lastError +
-                             "; trying again in " + Seconds(wait));
+            roomRetryAt = now + wait;
+            status(true, "cannot reach " + roomName() + ": " + error + "; trying again in " +
+                             Seconds(wait));
         }
     }
-    now = Clock::now();
-    if (!irc.isOpen() && now >= ircRetryAt) {
-        if (irc.open(options.ircHost, options.ircPort, CONNECT_TIMEOUT_MS, now)) {
-            ircUpSince = Clock::now();
+    if (ircAttempt && ircAttempt->done()) {
+        std::unique_ptr<IrcTransport> connection = ircAttempt->take(error);
+        ircAttempt.reset();
+        if (connection) {
+            irc.begin(std::move(connection), now);
+            ircUpSince = now;
             status(false, "connected to " + ircName() + (options.tls ? " over TLS" : ""));
         } else {
             const auto wait = ircBackoff.next();
-            ircRetryAt = Clock::now() + wait;
-            status(true, "cannot reach " + ircName() + ": " + irc.lastError + "; trying again in " +
+            ircRetryAt = now + wait;
+            status(true, "cannot reach " + ircName() + ": " + error + "; trying again in " +
                              Seconds(wait));
         }
     }
@@ -99,14 +127,15 @@ void Bridge::pollOnce(SocketHandle stopHandle, bool& stopping) {
     carry(now);
     reportTurnedAway(now);
 
-    PollEntry entries[3];
+    PollEntry entries[4];
     entries[0] = {stopHandle, POLL_READABLE, 0};
+    entries[3] = {attemptWaker.pollHandle(), POLL_READABLE, 0};
     if (room.isOpen())
         entries[1] = {room.handle(), POLL_READABLE | (room.wantsWrite() ? POLL_WRITABLE : 0u), 0};
     if (irc.isOpen())
         entries[2] = {irc.handle(), irc.pollEvents(), 0};
     const int timeout = irc.hasBufferedInput() ? 0 : MillisecondsUntil(nextDue(now), now);
-    if (PollSockets(entries, 3, timeout) < 0) {
+    if (PollSockets(entries, 4, timeout) < 0) {
         status(true, "cannot wait for the connections: " + TcpSocket::describeLastError());
         stopping = true;
         return;
@@ -116,6 +145,7 @@ void Bridge::pollOnce(SocketHandle stopHandle, bool& stopping) {
         stopping = true;
         return;
     }
+    attemptsDone(now);
     if (entries[1].ready != 0 && room.isOpen()) {
         std::vector<RoomEvent> events;
         bool open = (entries[1].ready & POLL_READABLE) == 0 || room.receive(now, events);
@@ -135,11 +165,15 @@ void Bridge::pollOnce(SocketHandle stopHandle, bool& stopping) {
 
 Clock::time_point Bridge::nextDue(Clock::time_point now) const {
     Clock::time_point due = now + std::chrono::hours(1);
-    if (!room.isOpen())
+    // While an attempt is under way its thread wakes the loop; without a Waker, the loop looks
+    // once a second.
+    if (roomAttempt || ircAttempt)
+        due = std::min(due, now + std::chrono::seconds(1));
+    if (!room.isOpen() && !roomAttempt)
         due = std::min(due, roomRetryAt);
-    if (!irc.isOpen())
+    if (!irc.isOpen() && !ircAttempt)
         due = std::min(due, ircRetryAt);
-    else
+    if (irc.isOpen())
         due = std::min(due, irc.nextDue(!pieces.empty() || !forIrc.lines.empty()));
     for (const WaitingLines* waiting : {&forRoom, &forIrc})
         if (waiting->turnedAway > 0)

@@ -3,10 +3,12 @@
 // take them yet, and go to the channel at the server's pace; what the bound turns away is counted
 // and said in the room. A lost side is reached again with growing waits.
 //
-// One thread does it all: it polls both connections and the stop handle, and works out what is
-// due between polls. Connecting (the lookup, TCP, TLS) waits at most CONNECT_TIMEOUT_MS.
+// One thread does it all: it polls both connections, the stop handle and the attempts to reach a
+// side, and works out what is due between polls. Each attempt (the lookup, TCP, TLS) runs on a
+// thread of its own for at most CONNECT_TIMEOUT_MS, so the loop itself never waits for a network.
 #pragma once
 
+#include "bridge/attempt.h"
 #include "bridge/backoff.h"
 #include "bridge/bridge_options.h"
 #include "bridge/irc_link.h"
@@ -15,6 +17,7 @@
 #include <chrono>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -54,6 +57,7 @@ private:
     };
 
     void reach(Clock::time_point now);
+    void attemptsDone(Clock::time_point now);
     void pollOnce(SocketHandle stopHandle, bool& stopping);
     void roomEvents(const std::vector<RoomEvent>& events, Clock::time_point now);
     void ircEvents(const std::vector<IrcEvent>& events, Clock::time_point now);
@@ -72,6 +76,10 @@ private:
     const StatusOut status;
     RoomLink room;
     IrcLink irc;
+    // Wakes the loop when an attempt is done. Declared before the attempts, which use it.
+    Waker attemptWaker;
+    std::unique_ptr<Attempt<TcpSocket>> roomAttempt;
+    std::unique_ptr<Attempt<IrcTransport>> ircAttempt;
     Backoff roomBackoff;
     Backoff ircBackoff;
     Clock::time_point roomRetryAt{};

@@ -3,23 +3,27 @@
 
 #include "net/socket_poll.h"
 
-IrcLink::IrcLink(std::string nick, std::string channel, bool useTls, TlsSettings settings,
-                 SendPacer linePacer)
-    : tls(useTls), tlsSettings(std::move(settings)), session(std::move(nick), std::move(channel)),
-      pacer(linePacer) {}
+IrcLink::IrcLink(std::string nick, std::string channel, SendPacer linePacer)
+    : session(std::move(nick), std::move(channel)), pacer(linePacer) {}
 
-bool IrcLink::open(const std::string& host, uint16_t tcpPort, int timeoutMs,
-                   Clock::time_point now) {
-    transport = tls ? MakeTlsTransport(tlsSettings) : MakePlainTransport();
-    if (!transport) {
-        lastError = "this build has no TLS";
-        return false;
+std::unique_ptr<IrcTransport> IrcLink::dial(const std::string& host, uint16_t tcpPort, bool tls,
+                                            const TlsSettings& tlsSettings, int timeoutMs,
+                                            std::string& error) {
+    std::unique_ptr<IrcTransport> connection =
+        tls ? MakeTlsTransport(tlsSettings) : MakePlainTransport();
+    if (!connection) {
+        error = "this build has no TLS";
+        return nullptr;
     }
-    if (!transport->open(host, tcpPort, timeoutMs)) {
-        lastError = transport->lastError;
-        transport.reset();
-        return false;
+    if (!connection->open(host, tcpPort, timeoutMs)) {
+        error = connection->lastError;
+        return nullptr;
     }
+    return connection;
+}
+
+void IrcLink::begin(std::unique_ptr<IrcTransport> connection, Clock::time_point now) {
+    transport = std::move(connection);
     received.clear();
     outbox.clear();
     lastHeard = now;
@@ -27,7 +31,6 @@ bool IrcLink::open(const std::string& host, uint16_t tcpPort, int timeoutMs,
     pacer.reset(now);
     for (const std::string& line : session.start())
         send(line, now);
-    return true;
 }
 
 bool IrcLink::receive(Clock::time_point now, std::vector<IrcEvent>& events) {

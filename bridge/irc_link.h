@@ -19,11 +19,16 @@ public:
     // says nothing for twice as long is taken for gone.
     static constexpr auto QUIET_LIMIT = std::chrono::seconds(120);
 
-    IrcLink(std::string nick, std::string channel, bool tls, TlsSettings tlsSettings,
-            SendPacer pacer);
+    IrcLink(std::string nick, std::string channel, SendPacer pacer);
 
-    // Connects within timeoutMs and registers. False with the reason in lastError.
-    bool open(const std::string& host, uint16_t tcpPort, int timeoutMs, Clock::time_point now);
+    // A connection to the server, plain or TLS (the handshake and the certificate's check
+    // included), made within timeoutMs, or none with the reason in error. Touches no link: any
+    // thread may dial.
+    static std::unique_ptr<IrcTransport> dial(const std::string& host, uint16_t tcpPort, bool tls,
+                                              const TlsSettings& tlsSettings, int timeoutMs,
+                                              std::string& error);
+    // Takes the connection dialled and registers.
+    void begin(std::unique_ptr<IrcTransport> connection, Clock::time_point now);
     bool isOpen() const { return transport != nullptr; }
     SocketHandle handle() const { return transport ? transport->handle() : NO_HANDLE; }
     unsigned pollEvents() const { return transport->pollEvents(!outbox.empty()); }
@@ -57,8 +62,6 @@ private:
     void send(const std::string& line, Clock::time_point now);
     void drop(const std::string& reason);
 
-    const bool tls;
-    const TlsSettings tlsSettings;
     std::unique_ptr<IrcTransport> transport;
     IrcLineBuffer received;
     IrcSession session;

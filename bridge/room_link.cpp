@@ -5,20 +5,20 @@
 #include "bridge/dial.h"
 #include "net/keep_alive_timings.h"
 
-bool RoomLink::open(const std::string& address, uint16_t port, int timeoutMs,
-                    Clock::time_point now) {
-    std::string error;
-    socket = DialWithin(address, port, timeoutMs, error);
-    if (!socket) {
-        lastError = error;
-        return false;
-    }
+std::unique_ptr<TcpSocket> RoomLink::dial(const std::string& address, uint16_t port, int timeoutMs,
+                                          std::string& error) {
+    std::unique_ptr<TcpSocket> connection = DialWithin(address, port, timeoutMs, error);
     // The keep-alive every chat connection has, so that a room whose machine vanished is noticed
     // within about a minute.
-    socket->setKeepAlive(KeepAliveTimings());
+    if (connection)
+        connection->setKeepAlive(KeepAliveTimings());
+    return connection;
+}
+
+void RoomLink::begin(std::unique_ptr<TcpSocket> connection, Clock::time_point now) {
+    socket = std::move(connection);
     framer.reset();
     outbox = session.start(now);
-    return true;
 }
 
 bool RoomLink::receive(Clock::time_point now, std::vector<RoomEvent>& events) {

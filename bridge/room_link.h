@@ -17,9 +17,12 @@ public:
 
     explicit RoomLink(std::string name) : session(std::move(name)) {}
 
-    // Connects to the room at the address and typed port within timeoutMs and logs in. False
-    // with the reason in lastError.
-    bool open(const std::string& address, uint16_t port, int timeoutMs, Clock::time_point now);
+    // A connection to the room at the address and typed port, made within timeoutMs, or none
+    // with the reason in error. Touches no link: any thread may dial.
+    static std::unique_ptr<TcpSocket> dial(const std::string& address, uint16_t port, int timeoutMs,
+                                           std::string& error);
+    // Takes the connection dialled and logs in.
+    void begin(std::unique_ptr<TcpSocket> connection, Clock::time_point now);
     bool isOpen() const { return socket != nullptr; }
     SocketHandle handle() const { return socket ? socket->handle : NO_HANDLE; }
     bool wantsWrite() const { return !outbox.empty(); }

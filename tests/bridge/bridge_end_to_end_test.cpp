@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
 #include <csignal>
 #include <string>
 
@@ -210,6 +212,31 @@ TEST_F(BridgeTest, EitherSideRestartsAndNothingIsSaidTwice) {
     ASSERT_TRUE(bob.waitLines("<xb> marker"));
     EXPECT_EQ(xb.count(ChannelText("#office", "<Bob> to the channel once")), 1u);
     EXPECT_EQ(xb.count(ChannelText("#office", "<Ann> after the server came back")), 1u);
+}
+
+TEST_F(BridgeTest, ASideThatDoesNotAnswerHoldsUpNothingElse) {
+    // A listener whose queue is full: a connect to it waits for an answer that never comes,
+    // until the bridge's attempt gives up after 5 s.
+    RawListener silent;
+    ASSERT_EQ(::listen(silent.fd, 0), 0);
+    std::vector<RawPeer> queued;
+    for (int i = 0; i < 4; ++i) {
+        const RawHandle handle = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(silent.tcpPort);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::connect(handle, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        queued.emplace_back(handle);
+    }
+    bridge.run({"--room", "127.0.0.1:" + std::to_string(silent.programPort()), "--irc",
+                IrcAddress(server.port.tcpPort), "--channel", "#office"});
+    // The channel is joined while the room's attempt still waits, and SIGTERM is heard then too.
+    ASSERT_TRUE(bridge.waitOut("joined #office", JOIN_WAIT_MS)) << bridge.err();
+    EXPECT_EQ(bridge.err().find("cannot reach the room"), std::string::npos) << bridge.err();
+    EXPECT_TRUE(bridge.waitErr("cannot reach the room at 127.0.0.1 port " +
+                               std::to_string(silent.programPort()) + ": WSAETIMEDOUT"))
+        << bridge.err();
 }
 
 TEST_F(BridgeTest, TakesAnotherNickWhenItsOwnIsInUse) {
