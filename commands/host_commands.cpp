@@ -35,7 +35,7 @@ void HostTeardown() {
     EndActiveServer();
 }
 
-void HostCommand(const FieldTexts& fields) {
+bool HostCommand(const FieldTexts& fields) {
     HostTeardown();
     std::string instanceName;
     uint16_t typedPort = 0;
@@ -46,7 +46,7 @@ void HostCommand(const FieldTexts& fields) {
         ActiveServer = std::make_unique<ChatServer>(OnServerData, OnServerLost);
         if (!ActiveServer->start(MAX_CLIENTS, PortNumber)) {
             AppendLog("<<Error: %s>>", ActiveServer->lastError().c_str());
-            return;
+            return false;
         }
         AppendBanner();
         SetUserName(HOST_ID, LocalName);
@@ -55,6 +55,7 @@ void HostCommand(const FieldTexts& fields) {
     }
     // The room works whether or not it can be announced; announcing never waits.
     AnnounceRoom(instanceName, typedPort);
+    return true;
 }
 
 void HostSend(const std::string& typed) {

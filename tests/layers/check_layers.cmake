@@ -12,8 +12,10 @@ set(uses_chat net text wire model)
 set(uses_discovery net text)
 set(uses_commands net text wire model chat discovery)
 set(uses_features net text wire model chat discovery commands)
-set(uses_app net text wire model chat discovery commands features)
-set(layers net text wire model chat discovery commands features app)
+set(uses_irc text)
+set(uses_bridge net text wire irc)
+set(uses_app net text wire model chat discovery commands features irc bridge)
+set(layers net text wire model chat discovery commands features irc bridge app)
 
 set(faults "")
 file(GLOB_RECURSE sources RELATIVE ${SOURCE_DIR}
