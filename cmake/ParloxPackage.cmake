@@ -14,7 +14,11 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "chat with people on your local network
 Parlox is a small chat program for a local network. One window serves both
 roles: host a chat room on a port of your computer, or join someone else's
 room by address and port. A room holds the host and up to 32 people;
-everybody sees a scrolling chat log and the list of names in the room.")
+everybody sees a scrolling chat log and the list of names in the room.
+.
+parlox-room keeps a room open without a window (the systemd unit
+parlox-room@PORT runs one as a service once enabled), and parlox-bridge
+joins a room and an IRC channel into one conversation.")
 # The libraries come from dpkg-shlibdeps. The window's fonts are looked up by name, and the names it
 # asks for resolve to Liberation Sans, or else DejaVu Sans. The window's icon is looked up in the
 # hicolor theme, whose index comes with hicolor-icon-theme.
@@ -24,4 +28,7 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation | fonts-dejavu-core, hicolor-
 # menu says what is missing. Building needs libavahi-client-dev (scripts/setup.sh installs it).
 # Emoji show in colour with a colour emoji font, else in black and white.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "avahi-daemon, fonts-noto-color-emoji")
+# Running rooms end before the package goes; nothing is enabled when it comes.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/res/prerm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -37,7 +37,7 @@ void HostTeardown() {
     EndActiveServer();
 }
 
-void HostCommand(const FieldTexts& fields) {
+bool HostCommand(const FieldTexts& fields) {
     HostTeardown();
     std::string instanceName;
     uint16_t typedPort = 0;
@@ -48,7 +48,7 @@ void HostCommand(const FieldTexts& fields) {
         ActiveServer = std::make_unique<ChatServer>(OnServerData, OnServerLost);
         if (!ActiveServer->start(MAX_CLIENTS, PortNumber)) {
             AppendLog("<<Error: %s>>", ActiveServer->lastError().c_str());
-            return;
+            return false;
         }
         AppendBanner();
         SetUserName(HOST_ID, LocalName);
@@ -58,6 +58,7 @@ void HostCommand(const FieldTexts& fields) {
     // The room works whether or not it can be announced or pass files; neither waits.
     AnnounceRoom(instanceName, typedPort);
     StartHostedFiles(typedPort);
+    return true;
 }
 
 void HostSend(const std::string& typed) {

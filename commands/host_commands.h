@@ -5,8 +5,9 @@
 
 #include <string>
 
-// Host: ends any server, clears the view, reads the fields and opens the room.
-void HostCommand(const FieldTexts& fields);
+// Host: ends any server, clears the view, reads the fields and opens the room. True when the room
+// listens; otherwise the log shows why not.
+bool HostCommand(const FieldTexts& fields);
 // Announces the host's departure, stops and destroys the live server, if any.
 void HostTeardown();
 // Shows the host's own line and sends it to every client of ActiveServer. Needs ChatLock

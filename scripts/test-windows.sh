@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Cross-builds the Windows program and its tests (installing what is missing) and runs them under
+# Cross-builds the Windows programs and their tests (installing what is missing) and runs them under
 # Wine on a virtual display: the net, chat and command suites and the dialog tests through ctest,
-# the protocol's fuzz corpus through the Windows parser, and a room shared by the Windows and the
-# Linux build on loopback. Wine's prefix is made once per run in a temporary folder.
+# the protocol's fuzz corpus through the Windows parser, a room shared by the Windows and the
+# Linux build on loopback, and parlox-room.exe in a console with a Linux client. Wine's prefix is made once per run in a temporary folder.
 # Usage: scripts/test-windows.sh   (builds in build-windows; the Linux peer from build or build-interop)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -50,3 +50,4 @@ done
 linux_build=build
 [ -f build/CMakeCache.txt ] || linux_build=build-interop
 scripts/interop-windows.sh build-windows "$linux_build"
+scripts/room-windows.sh build-windows

@@ -16,7 +16,9 @@ export ASAN_OPTIONS="detect_leaks=1 ${ASAN_OPTIONS:-}"
 export UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1 ${UBSAN_OPTIONS:-}"
 # The window tests start a session bus of their own for a stand-in notification service; the
 # desktop test starts an X server, the accessibility bus and the Orca screen reader, reads the
-# window through AT-SPI from Python, and looks for emoji in colour.
+# window through AT-SPI from Python, and looks for emoji in colour; the console programs' tests run
+# IRC servers of their own (ngircd), make a certificate (openssl) and check the room's systemd unit
+# (systemd-analyze).
 scripts/install_missing.sh dbus-daemon dbus-bin xvfb at-spi2-core orca python3-gi gir1.2-atspi-2.0 \
-    fonts-noto-color-emoji
+    fonts-noto-color-emoji ngircd openssl systemd
 ctest --test-dir "$build_dir" --output-on-failure -j 2

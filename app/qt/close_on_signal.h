@@ -1,6 +1,8 @@
 // CloseOnSignal: SIGTERM and SIGINT ask a window to close, as its close box would.
 #pragma once
 
+#include "app/console/stop_request.h"
+
 #include <QObject>
 
 class QSocketNotifier;
@@ -8,18 +10,17 @@ class QWidget;
 
 // A session that logs out, a service manager that stops the program and Ctrl+C in its terminal all
 // send a signal; the window then closes through its usual close path, which ends the live roles
-// politely. The handler only writes a byte into a pipe (all a signal handler may safely do); the
-// window's thread reads it and closes the window. One at a time; the destructor puts the default
-// handlers back.
+// politely. The signals come through a StopRequest, whose handle the window's thread watches. One
+// at a time; the destructor puts the default handlers back.
 class CloseOnSignal : public QObject {
     Q_OBJECT
 public:
     explicit CloseOnSignal(QWidget* window);
-    ~CloseOnSignal() override;
 
 private:
     void closeWindow();
 
     QWidget* window;
+    StopRequest stop;
     QSocketNotifier* notifier = nullptr;
 };

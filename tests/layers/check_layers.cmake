@@ -13,8 +13,10 @@ set(uses_discovery net text)
 set(uses_files net text wire)
 set(uses_commands net text wire model chat discovery files)
 set(uses_features net text wire model chat discovery files commands)
-set(uses_app net text wire model chat discovery files commands features)
-set(layers net text wire model chat discovery files commands features app)
+set(uses_irc text)
+set(uses_bridge net text wire irc)
+set(uses_app net text wire model chat discovery files commands features irc bridge)
+set(layers net text wire model chat discovery files commands features irc bridge app)
 
 set(faults "")
 file(GLOB_RECURSE sources RELATIVE ${SOURCE_DIR}
