@@ -280,6 +280,7 @@ void WindowRolesTest::hostileCharactersFromTheHost() {
 }
 
 void WindowRolesTest::filesMenuOffersSavesAndWithdraws() {
+    hideForLongLogs();
     QTemporaryDir folder;
     const auto write = [&](const QString& name, const QByteArray& bytes) {
         QFile file(folder.filePath(name));
