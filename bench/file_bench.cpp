@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -67,10 +68,18 @@ void Say(const std::string& line) {
     std::fflush(stdout);
 }
 
+// The processor time this process has used, in seconds.
+double CpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 bool MemoryCommand(const std::string& command) {
     if (command == "MEM") {
         Say("MEM " + std::to_string(StatusKib("VmRSS:")) + " " +
-            std::to_string(StatusKib("VmHWM:")));
+            std::to_string(StatusKib("VmHWM:")) + " " + std::to_string(CpuSeconds()));
         return true;
     }
     if (command == "RESET") {
@@ -210,15 +219,17 @@ public:
             buffer.append(chunk, static_cast<size_t>(got));
         }
     }
-    // RSS when the peak was last reset, and the peak since, in KiB.
+    // RSS when the peak was last reset, and the peak since, in KiB; the processor time used so
+    // far, in seconds.
     std::pair<long, long> memory() {
         tell("MEM");
         std::istringstream fields(await("MEM "));
         std::string word;
         long rss = 0, peak = 0;
-        fields >> word >> rss >> peak;
+        fields >> word >> rss >> peak >> cpu;
         return {rss, peak};
     }
+    double cpu = 0;
     long resetPeak() {
         tell("RESET");
         await("RESET");
@@ -289,6 +300,9 @@ uint16_t FreePort() {
     return port.tcpPort;
 }
 
+double plainSeconds = 0; // when the sender had sent everything
+double plainCpu = 0;     // the three socat processes' processor time, seconds
+
 // The plain copy: receiving socat, relaying socat, sending socat; seconds from the sender's start
 // to the receiver's end.
 double PlainCopy(const fs::path& source, const fs::path& target) {
@@ -317,15 +331,26 @@ double PlainCopy(const fs::path& source, const fs::path& target) {
     const auto start = Clock::now();
     const pid_t sender =
         spawn("exec socat -u -b 131072 OPEN:'" + source.string() + "' TCP:127.0.0.1:" + hop);
-    int status = 0;
-    ::waitpid(sender, &status, 0);
-    ::waitpid(relay, &status, 0);
-    ::waitpid(receiver, &status, 0);
-    return SecondsSince(start);
+    const double seconds = [&] {
+        int status = 0;
+        double cpu = 0;
+        for (const pid_t pid : {sender, relay, receiver}) {
+            rusage usage{};
+            ::wait4(pid, &status, 0, &usage);
+            cpu += static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                   static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+            if (pid == sender)
+                plainSeconds = SecondsSince(start);
+        }
+        plainCpu = cpu;
+        return SecondsSince(start);
+    }();
+    return seconds;
 }
 
 struct Transfer {
     std::vector<double> seconds;
+    double hostCpu = 0, senderCpu = 0, receiverCpu = 0;        // seconds, the first receiver's
     long hostGrowth = 0, senderGrowth = 0, receiverGrowth = 0; // KiB, the largest receiver's
     double chatP50 = 0;
     bool whole = true;
@@ -345,6 +370,7 @@ Transfer Ours(Child& host, Child& sender, const std::string& line, int receivers
     std::vector<long> receiverStart;
     for (auto& child : children)
         receiverStart.push_back(child->resetPeak());
+    const double hostCpu = host.cpu, senderCpu = sender.cpu, receiverCpu = children[0]->cpu;
     for (int i = 0; i < receivers; ++i)
         children[static_cast<size_t>(i)]->tell("SAVE " +
                                                (folder / ("got-" + std::to_string(i))).string());
@@ -362,9 +388,12 @@ Transfer Ours(Child& host, Child& sender, const std::string& line, int receivers
     result.chatP50 = p50;
     result.hostGrowth = host.memory().second - hostStart;
     result.senderGrowth = sender.memory().second - senderStart;
+    result.hostCpu = host.cpu - hostCpu;
+    result.senderCpu = sender.cpu - senderCpu;
     for (size_t i = 0; i < children.size(); ++i)
         result.receiverGrowth =
             std::max(result.receiverGrowth, children[i]->memory().second - receiverStart[i]);
+    result.receiverCpu = children[0]->cpu - receiverCpu;
     for (int i = 0; i < receivers; ++i)
         fs::remove(folder / ("got-" + std::to_string(i)));
     return result;
@@ -399,7 +428,10 @@ int main(int argc, char** argv) {
     const auto step = [](const char* what) {
         std::fprintf(stderr, "file_bench: %s\n", what);
     };
+    // Each copy starts with what earlier ones wrote on its way to the disk, so that none of them
+    // pays for another's writing back.
     step("the plain copy");
+    ::sync();
     const double plain = PlainCopy(source, folder / "plain.bin");
     const bool plainWhole = fs::file_size(folder / "plain.bin") == mib << 20;
     fs::remove(folder / "plain.bin");
@@ -427,8 +459,10 @@ int main(int argc, char** argv) {
     step("the offer");
     const std::string line = sender.await("LINE ").substr(5);
     step("one receiver");
+    ::sync();
     const Transfer one = Ours(host, sender, line, 1, probe, folder, self, roomPort);
     step("three receivers");
+    ::sync();
     const Transfer three = Ours(host, sender, line, 3, probe, folder, self, roomPort);
     fs::remove_all(folder);
 
@@ -452,6 +486,10 @@ int main(int argc, char** argv) {
                 std::max(one.senderGrowth, three.senderGrowth) / 1024.0);
     std::printf("receiver_growth_mib %.1f\n",
                 std::max(one.receiverGrowth, three.receiverGrowth) / 1024.0);
+    std::printf("cpu_s_plain_all %.2f\n", plainCpu);
+    std::printf("cpu_s_one_host %.2f\n", one.hostCpu);
+    std::printf("cpu_s_one_sender %.2f\n", one.senderCpu);
+    std::printf("cpu_s_one_receiver %.2f\n", one.receiverCpu);
     std::printf("chat_p50_idle_us %.0f\n", idleP50);
     std::printf("chat_p50_one_us %.0f\n", one.chatP50);
     std::printf("chat_p50_three_us %.0f\n", three.chatP50);

@@ -4,14 +4,20 @@
 #include "commands/room_files.h"
 #include "files/file_names.h"
 #include "files/offer_line.h"
+#include "text/utf8.h"
 
 #include <algorithm>
 
 namespace {
 
 constexpr char DASH[] = " \u2014 ";
+// Longer names are cut, so that one long name does not make the menu as wide as the screen.
+constexpr size_t SHOWN_NAME_LIMIT = 80;
 
-FileMenuItem ItemFor(const OfferView& offer) {
+FileMenuItem ItemFor(OfferView offer) {
+    const std::string suggested = SafeFileName(offer.name);
+    if (offer.name.size() > SHOWN_NAME_LIMIT)
+        offer.name = std::string(CutToCharBoundary(offer.name, SHOWN_NAME_LIMIT)) + "\u2026";
     const std::string size = HumanSize(offer.size);
     switch (offer.state) {
     case OfferView::State::Preparing:
@@ -34,7 +40,7 @@ FileMenuItem ItemFor(const OfferView& offer) {
         break;
     }
     return {offer.name + DASH + size + ", from " + offer.from, FileMenuItem::Action::Save,
-            offer.offerId, SafeFileName(offer.name)};
+            offer.offerId, suggested};
 }
 
 } // namespace

@@ -4,8 +4,8 @@
 #include "files/file_names.h"
 #include "files/line_connection.h"
 #include "files/local_file.h"
+#include "files/piece_writer.h"
 #include "files/service_protocol.h"
-#include "files/sha256.h"
 
 #include <chrono>
 #include <memory>
@@ -57,7 +57,7 @@ std::string Download::cut(const LineConnection& line, uint64_t got) {
 }
 
 void Download::run() {
-    lowerPriority();
+    lowerPriorityBy(LOWEST_STEPS);
     const std::string part = PartFileName(target);
     const std::string failed = fetch(part);
     {
@@ -115,10 +115,9 @@ std::string Download::fetch(const std::string& part) {
 }
 
 std::string Download::receive(LineConnection& line, LocalFile& file) {
-    Sha256 hash;
-    if (!hash.ready())
-        return "this system offers no SHA-256 to check it with";
-    const std::unique_ptr<char[]> buffer(new char[MAX_PIECE]);
+    PieceWriter writer(file);
+    if (!writer.start())
+        return "no thread could be started to write it";
     uint64_t got = 0;
     auto reported = std::chrono::steady_clock::now();
     std::string text;
@@ -133,11 +132,12 @@ std::string Download::receive(LineConnection& line, LocalFile& file) {
         if (!text.starts_with("DATA ") || !ReadFileSize(std::string_view(text).substr(5), piece) ||
             piece == 0 || piece > MAX_PIECE || piece > offer.size - got)
             return reasonOr("the host sent more than the file offered, or something else");
-        if (!line.readBytes(buffer.get(), static_cast<size_t>(piece), timings.stallMs))
+        char* buffer = writer.take();
+        if (buffer == nullptr)
+            break; // writing failed: finish() says why
+        if (!line.readBytes(buffer, static_cast<size_t>(piece), timings.stallMs))
             return cut(line, got);
-        hash.update(buffer.get(), static_cast<size_t>(piece));
-        if (!file.writeAll(buffer.get(), static_cast<size_t>(piece)))
-            return "it could not be written (" + file.lastError + ")";
+        writer.put(buffer, static_cast<size_t>(piece));
         got += piece;
         receivedBytes = got;
         const auto now = std::chrono::steady_clock::now();
@@ -146,10 +146,14 @@ std::string Download::receive(LineConnection& line, LocalFile& file) {
             progressed();
         }
     }
+    std::string error;
+    const std::string digest = writer.finish(error);
+    if (!error.empty())
+        return "it could not be written (" + error + ")";
     if (got != offer.size)
         return reasonOr("the host ended it after " + HumanSize(got) + " of " +
                         HumanSize(offer.size));
-    if (hash.finishHex() != offer.sha256)
+    if (digest != offer.sha256)
         return "the file received differs from the one offered (its SHA-256 does not match)";
     return std::string();
 }

@@ -30,8 +30,8 @@
 
 class FilePeer final : public Thread {
 public:
-    static constexpr size_t MAX_DOWNLOADS = 32; // at once
-    static constexpr size_t MAX_UPLOADS = 64;   // at once
+    static constexpr size_t MAX_DOWNLOADS = 8; // at once
+    static constexpr size_t MAX_UPLOADS = 32;  // at once
     // After the host's file service could not be reached, offers seen in lines do not try again
     // for this long (a room whose host passes no files on, fed forged offers).
     static constexpr std::chrono::seconds RETRY_AFTER{10};

@@ -26,10 +26,10 @@
 
 class FileRelay final : public Thread {
 public:
-    static constexpr size_t MAX_TRANSFERS = 64;        // passed on, or waiting for their upload
-    static constexpr size_t MAX_PEERS = 64;            // session connections
-    static constexpr size_t MAX_NEWCOMERS = 64;        // connections yet to say what they are
-    static constexpr size_t PEER_BACKLOG = 64 * 1024;  // unread lines before a peer is dropped
+    static constexpr size_t MAX_TRANSFERS = 32;       // passed on, or waiting for their upload
+    static constexpr size_t MAX_PEERS = 64;           // session connections
+    static constexpr size_t MAX_NEWCOMERS = 64;       // connections yet to say what they are
+    static constexpr size_t PEER_BACKLOG = 64 * 1024; // unread lines before a peer is dropped
 
     explicit FileRelay(RelayTimings timings = {});
     ~FileRelay() override;

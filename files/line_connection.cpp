@@ -9,7 +9,7 @@ LineConnection::LineConnection(std::unique_ptr<TcpSocket> socket) : connection(s
 
 bool LineConnection::receive() {
     char buffer[4096];
-    const int32_t got = connection->recv(buffer, sizeof buffer);
+    const int32_t got = connection->receive(buffer, sizeof buffer);
     if (got <= 0)
         return false;
     waiting.append(buffer, static_cast<size_t>(got));
@@ -50,7 +50,7 @@ bool LineConnection::readBytes(char* buffer, size_t count, int timeoutMs) {
         lastTimedOut = !connection->waitReadable(timeoutMs);
         if (lastTimedOut)
             return false;
-        const int32_t got = connection->recv(
+        const int32_t got = connection->receive(
             buffer + done, static_cast<uint32_t>(std::min<size_t>(count - done, 1u << 30)));
         if (got <= 0)
             return false;

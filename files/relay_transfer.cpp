@@ -54,7 +54,7 @@ void RelayTransfer::fail(const std::string& why) {
 }
 
 void RelayTransfer::run() {
-    lowerPriority();
+    lowerPriorityBy(LOWEST_STEPS);
     const auto finish = [this] {
         receiver->close();
         upload->close();
@@ -90,7 +90,7 @@ void RelayTransfer::run() {
             }
             if (entries[1].ready != 0)
                 return finish();
-            const int32_t received = upload->recv(data, static_cast<uint32_t>(want));
+            const int32_t received = upload->receive(data, static_cast<uint32_t>(want));
             if (received <= 0) {
                 fail(cancelled ? cancelReason()
                                : "the offerer's connection ended after " + HumanSize(relayed) +
@@ -109,7 +109,7 @@ void RelayTransfer::run() {
     // An upload longer than its offer is a lie about the file: the receiver must not keep it.
     char extra = 0;
     if (!early.empty() ||
-        (upload->waitReadable(timings.endWaitMs) && upload->recv(&extra, 1) > 0)) {
+        (upload->waitReadable(timings.endWaitMs) && upload->receive(&extra, 1) > 0)) {
         fail("the offerer sent more bytes than it offered");
         return finish();
     }

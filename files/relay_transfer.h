@@ -23,7 +23,7 @@ struct RelayTimings {
 
 class RelayTransfer final : public Thread {
 public:
-    static constexpr size_t CHUNK = 128 * 1024;
+    static constexpr size_t CHUNK = 256 * 1024;
 
     // early: bytes of the upload that arrived with its first line. finished is called on the
     // transfer's thread as it ends.

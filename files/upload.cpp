@@ -27,7 +27,7 @@ void Upload::cancel() {
 }
 
 void Upload::run() {
-    lowerPriority();
+    lowerPriorityBy(LOWEST_STEPS);
     send();
     {
         std::lock_guard<std::mutex> guard(mutex);

@@ -26,7 +26,13 @@ protected:
     // the program's threads compete for the processor, this one gives way, so that a flood never
     // keeps the window from answering. It still runs whenever there is room. Per platform
     // (net/posix/, net/winsock/).
-    static void lowerPriority();
+    static void lowerPriority() { lowerPriorityBy(ROOM_STEPS); }
+    // The same, steps below the program's own priority where the platform counts such steps
+    // (Linux's nice values, down to the lowest): a room's threads go ROOM_STEPS down, a file's
+    // bytes LOWEST_STEPS, so that they give way to the room's lines as well.
+    static constexpr int ROOM_STEPS = 10;
+    static constexpr int LOWEST_STEPS = 19;
+    static void lowerPriorityBy(int steps);
     // True when called on this object's own running thread.
     bool onOwnThread() const { return std::this_thread::get_id() == id.load(); }
 

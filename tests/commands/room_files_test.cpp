@@ -1,6 +1,7 @@
 // Files in the window's room, seen from outside: a peer that knows only the chat protocol sees the
 // offer line and nothing else, whether the window hosts or joins; saved files hold the offered
 // bytes; the window's list follows offerers who leave.
+#include "commands/file_menu_items.h"
 #include "commands/room_files.h"
 #include "files/file_peer.h"
 #include "files/file_relay.h"
@@ -145,6 +146,35 @@ TEST_F(RoomFiles, AJoinedRoomsFilesComeThroughItsHost) {
     SaveRoomFile(halsId, target);
     ASSERT_TRUE(Pump([&] { return LogHas("<<Saved hal.txt (8 bytes) as " + target + ">>"); }));
     EXPECT_EQ(ReadAll(target), "from hal");
+}
+
+// The menu's items: what each state reads as, the name cut for the menu but not for saving, and
+// the list cut at its limit.
+TEST(FileMenu, ItemsSayWhatChoosingDoesAndStayBounded) {
+    using State = OfferView::State;
+    const std::string longName = std::string(100, 'n') + ".pdf";
+    std::vector<OfferView> offers = {
+        {"a", "mine.txt", 5, "", State::Offered, 0},
+        {"", "big.iso", 0, "", State::Preparing, 0},
+        {"b", "half.bin", 2000, "Bob", State::Saving, 1000},
+        {"c", longName, 12582912, "Cy", State::Available, 0},
+    };
+    std::vector<FileMenuItem> items = FileMenuItems(offers);
+    ASSERT_EQ(items.size(), 4u);
+    EXPECT_EQ(items[0].text, "mine.txt \u2014 5 bytes, from you (choose to withdraw)");
+    EXPECT_EQ(items[0].action, FileMenuItem::Action::Withdraw);
+    EXPECT_EQ(items[1].text, "big.iso \u2014 reading it to offer it\u2026");
+    EXPECT_EQ(items[1].action, FileMenuItem::Action::None);
+    EXPECT_EQ(items[2].text, "half.bin \u2014 saving, 50% of 2.0 KB (choose to cancel)");
+    EXPECT_EQ(items[2].action, FileMenuItem::Action::Cancel);
+    EXPECT_EQ(items[3].text, std::string(80, 'n') + "\u2026 \u2014 12.6 MB, from Cy");
+    EXPECT_EQ(items[3].suggestedName, longName);
+
+    offers.assign(FILE_MENU_LIMIT + 5, {"x", "x", 1, "Ann", State::Available, 0});
+    items = FileMenuItems(offers);
+    ASSERT_EQ(items.size(), FILE_MENU_LIMIT + 1);
+    EXPECT_EQ(items.back().text, "\u2026 and 5 more");
+    EXPECT_EQ(FileMenuItems({}).front().text, NO_FILES);
 }
 
 } // namespace
