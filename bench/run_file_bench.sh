@@ -56,6 +56,7 @@ print(f"| rate per receiver (MB/s) | {cell('plain_mbps')} | {cell('one_mbps')} |
 print(f"| ratio to the plain copy, same run | 1 | {cell('one_ratio', 'x', 2)} | {cell('three_ratio', 'x', 2)} | >= 0.8x with 1 receiver |")
 print(f"| host memory growth (MiB) | - | {cell('host_growth_mib_one')} | {cell('host_growth_mib_three')} | <= 16 |")
 print(f"| sender / receiver memory growth (MiB, largest) | - | {cell('sender_growth_mib')} / {cell('receiver_growth_mib')} | (both transfers) | <= 16 |")
+print(f"| processor time for the 1 GiB, all processes (s) | {cell('cpu_s_plain_all', '', 2)} (three socat) | {cell('cpu_s_one_host', '', 2)} host + {cell('cpu_s_one_sender', '', 2)} sender + {cell('cpu_s_one_receiver', '', 2)} receiver | | |")
 print(f"| chat fan-out p50 (us); idle room {cell('chat_p50_idle_us', '', 0)} | - | {cell('chat_p50_one_us', '', 0)} | {cell('chat_p50_three_us', '', 0)} | |")
 print(f"| chat p50 ratio to the idle room | - | {cell('chat_ratio_one', 'x', 2)} | {cell('chat_ratio_three', 'x', 2)} | <= 2x |")
 whole = all(run["whole"] == 1 and run["plain_whole"] == 1 for run in runs)
