@@ -1,6 +1,7 @@
 // RelayTransfer: reads the upload, checks it against the offered size, and passes it on.
 #include "files/relay_transfer.h"
 
+#include "files/bulk_pass.h"
 #include "files/offer_line.h"
 #include "files/service_protocol.h"
 #include "net/socket_poll.h"
@@ -8,13 +9,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-
-namespace {
-
-// Room before each piece for its "DATA N\n" line.
-constexpr size_t HEADER_ROOM = 32;
-
-} // namespace
 
 RelayTransfer::RelayTransfer(std::string offer, uint64_t fileSize, std::unique_ptr<TcpSocket> up,
                              std::string earlyBytes, std::unique_ptr<TcpSocket> down,
@@ -63,9 +57,8 @@ void RelayTransfer::run() {
             whenFinished();
     };
     const std::string start = "FILE " + std::to_string(size) + "\n";
-    const std::unique_ptr<char[]> buffer(new char[HEADER_ROOM + CHUNK]);
-    char* const data = buffer.get() + HEADER_ROOM;
-    if (!pass(start.data(), start.size()))
+    BulkPass piece(CHUNK);
+    if (!piece.ready() || !pass(start.data(), start.size()))
         return finish();
     uint64_t relayed = 0;
     while (relayed < size) {
@@ -73,7 +66,8 @@ void RelayTransfer::run() {
         size_t got;
         if (!early.empty()) {
             got = std::min(want, early.size());
-            std::memcpy(data, early.data(), got);
+            if (!piece.put(early.data(), got))
+                return finish();
             early.erase(0, got);
         } else {
             // The receiver sends nothing after its request: readable means it hung up.
@@ -90,7 +84,7 @@ void RelayTransfer::run() {
             }
             if (entries[1].ready != 0)
                 return finish();
-            const int32_t received = upload->receive(data, static_cast<uint32_t>(want));
+            const int64_t received = piece.take(*upload, want);
             if (received <= 0) {
                 fail(cancelled ? cancelReason()
                                : "the offerer's connection ended after " + HumanSize(relayed) +
@@ -99,10 +93,9 @@ void RelayTransfer::run() {
             }
             got = static_cast<size_t>(received);
         }
-        char header[HEADER_ROOM];
+        char header[32];
         const int length = std::snprintf(header, sizeof header, "DATA %zu\n", got);
-        std::memcpy(data - length, header, static_cast<size_t>(length));
-        if (!pass(data - length, got + static_cast<size_t>(length)))
+        if (!pass(header, static_cast<size_t>(length)) || !piece.give(*receiver, timings.stallMs))
             return finish();
         relayed += got;
     }
