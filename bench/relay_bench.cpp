@@ -3,7 +3,7 @@
 // measures it and prints one figure per line, "name value", for bench/run_relay_bench.sh, which
 // runs it over and over and makes the tables and the chart. Not part of ctest.
 //
-//   relay_bench --relay ours|window|ngircd [--clients N] [--pattern P]
+//   relay_bench --relay ours|window|minimal|ngircd [--clients N] [--pattern P]
 //   relay_bench --target HOST:PORT --protocol ours|irc [--clients N] [--pattern P]
 //
 // --target measures a relay already running (under a profiler, say); --pattern runs one send
@@ -756,7 +756,11 @@ bool Measure(Protocol protocol, const std::string& host, uint16_t tcpPort, pid_t
         return false;
     }
     Print("join_ms", join);
+    const double latencyCpuBefore = pid > 0 ? CpuNanos(pid) : 0;
     const std::vector<double> samples = room.latency(WARMUP_LINES, LATENCY_LINES);
+    if (pid > 0)
+        Print("latency_cpu_us_per_line",
+              (CpuNanos(pid) - latencyCpuBefore) / 1000.0 / (WARMUP_LINES + LATENCY_LINES));
     Print("latency_p50_us", Percentile(samples, 0.50));
     Print("latency_p99_us", Percentile(samples, 0.99));
     Print("latency_max_us", Percentile(samples, 1.0));
@@ -844,6 +848,8 @@ bool StartRelay(const std::string& relay, RelayProcess& process, std::string& co
     if (relay == "ours")
         return process.start({SelfPath(), "--serve", std::to_string(ProgramPort(tcpPort))},
                              tcpPort);
+    if (relay == "minimal")
+        return process.start({SiblingPath("minimal_relay"), std::to_string(tcpPort)}, tcpPort);
     config = WriteNgircdConfig(tcpPort);
     return process.start({"ngircd", "--nodaemon", "--config", config}, tcpPort);
 }
@@ -857,13 +863,14 @@ struct Options {
 };
 
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: relay_bench --relay ours|window|ngircd [--clients N] [--pattern P]\n"
-                 "       relay_bench --target HOST:PORT --protocol ours|irc [--clients N]\n"
-                 "                   [--pattern P]\n"
-                 "(P is one send pattern, line, 16 or burst; every one by default)\n"
-                 "(PORT is the TCP port; for our protocol that is the number the host listens on\n"
-                 "after swapping its bytes)\n");
+    std::fprintf(
+        stderr,
+        "usage: relay_bench --relay ours|window|minimal|ngircd [--clients N] [--pattern P]\n"
+        "       relay_bench --target HOST:PORT --protocol ours|irc [--clients N]\n"
+        "                   [--pattern P]\n"
+        "(P is one send pattern, line, 16 or burst; every one by default)\n"
+        "(PORT is the TCP port; for our protocol that is the number the host listens on\n"
+        "after swapping its bytes)\n");
     return 2;
 }
 
@@ -889,7 +896,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     }
     return options.relay.empty() != options.target.empty() &&
            (options.relay.empty() || options.relay == "ours" || options.relay == "window" ||
-            options.relay == "ngircd") &&
+            options.relay == "minimal" || options.relay == "ngircd") &&
            (options.protocolName == "ours" || options.protocolName == "irc");
 }
 
