@@ -13,8 +13,12 @@
 // fan-out latency (one line at a time; us until every other client has it), then for each send
 // pattern (one line per send, 16 lines per send, the whole burst in one go) throughput in
 // deliveries/s with every delivery checked for loss, corruption, duplication and order, and the
-// relay's CPU per delivery; last the relay's RSS and threads, and for the window its event loop's
-// longest gap.
+// relay's CPU per delivery; last the relay's RSS and what the room added to it since before the
+// join, its threads, and for the window its event loop's longest gap. The relay's CPU per line of
+// the fan-out latency shows what the quiet room's path costs apart from the scheduling.
+//
+// Relays: ours, the hosting window, ngircd, and minimal_relay (bench/minimal_relay.cpp), the
+// least a host of our protocol can do, as a yardstick.
 //
 // Our host runs in a child process (this program, re-executed with --serve) so that its RSS, CPU
 // and threads are measured exactly as ngircd's are, without the bench's clients in them.
@@ -749,6 +753,9 @@ const SendPattern PATTERNS[] = {{"line", 1}, {"16", 16}, {"burst", 0}};
 // or a delivery was wrong.
 bool Measure(Protocol protocol, const std::string& host, uint16_t tcpPort, pid_t pid, int n,
              const std::string& only) {
+    // What the relay holds before anybody joins (the window: on the screen and hosting), so that
+    // what hosting the room added to it shows.
+    const long rssBefore = pid > 0 ? StatusField(pid, "VmRSS") : -1;
     Room room(protocol, host, tcpPort, n);
     const double join = room.joinStorm();
     if (join < 0) {
@@ -789,7 +796,9 @@ bool Measure(Protocol protocol, const std::string& host, uint16_t tcpPort, pid_t
         }
     }
     if (pid > 0) {
-        Print("rss_kib", static_cast<double>(StatusField(pid, "VmRSS")));
+        const long rss = StatusField(pid, "VmRSS");
+        Print("rss_kib", static_cast<double>(rss));
+        Print("rss_added_kib", static_cast<double>(rss - rssBefore));
         Print("threads", static_cast<double>(StatusField(pid, "Threads")));
     }
     return good;

@@ -62,8 +62,8 @@ public:
         if (!heard.load(std::memory_order_relaxed))
             heard.store(true, std::memory_order_relaxed);
     }
-    // Set by the reader while it finds bytes waiting whenever it comes back for more: the lines it
-    // reads then go out in the writer's rounds rather than each costing every connection a send.
+    // Set by the reader while its reads fill its buffer (a flood): the lines it reads then go out
+    // in the writer's passes rather than each costing every connection a send.
     std::atomic<bool> behind{false};
     // The reader on its way out: closes the connection, or leaves the close to the thread that
     // is sending on it. Adds to `released` the senders nobody holds any more.

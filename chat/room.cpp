@@ -73,9 +73,9 @@ void Room::send(SendBatch& batch) {
     if (touched == 0)
         return;
     // A quiet room's line goes straight out from here. In a busy room (another thread sending a
-    // batch right now, or the writer on its passes), and from a reader that finds bytes waiting
-    // each time it comes back, the lines go to the writer instead, which sends each connection
-    // what every reader gathered for it in one send per pass.
+    // batch right now, or the writer on its passes), and from a reader whose reads fill its
+    // buffer, the lines go to the writer instead, which sends each connection what every reader
+    // gathered for it in one send per pass.
     const bool busy = flushing.fetch_add(1) > 0 || writer.busy() ||
                       (batch.sender < count && connections[batch.sender].behind);
     if (busy) {
@@ -158,25 +158,27 @@ void Room::readConnection(Connection& connection, uint32_t slot) {
     // One read takes what a flood has waiting, and the framer gets it in pieces of what it has
     // room for; the flow control may hold the sender between any two pieces.
     char staged[READ_BYTES];
-    bool waited = true; // the reader waited for the bytes it reads next
+    // After a read that filled the buffer more is likely waiting, and the next read goes without
+    // a wait; otherwise the reader waits for bytes first (a read that finds none would cost a
+    // system call for nothing in a quiet room).
+    bool full = false;
     for (;;) {
-        if (heldUntilEnd()) {
-            waited = true;
+        if (heldUntilEnd())
             break;
-        }
+        if (!full)
+            connection.wait(true);
         const int32_t received = connection.receive(staged, READ_BYTES);
         if (received == TcpSocket::WOULD_BLOCK) {
+            full = false;
             if (connection.ended())
                 break;
-            connection.wait(true);
-            waited = true;
             continue;
         }
         if (received <= 0)
             break;
         connection.markHeard();
-        connection.behind = !waited;
-        waited = false;
+        full = static_cast<uint32_t>(received) == READ_BYTES;
+        connection.behind = full;
         const auto total = static_cast<uint32_t>(received);
         for (uint32_t at = 0; at < total;) {
             if (at > 0 && heldUntilEnd())
