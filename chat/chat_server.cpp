@@ -3,6 +3,7 @@
 
 #include "chat/chat_client.h"
 #include "chat/keep_alive.h"
+#include "net/heap.h"
 #include "net/socket_errors.h"
 #include "net/socket_poll.h"
 #include "wire/protocol.h"
@@ -35,6 +36,8 @@ bool ChatServer::start(uint32_t maxClients, uint16_t port) {
         listener->lastError = SocketErrorText(WSA_INVALID_ARGUMENT);
         return false;
     }
+    // The room's threads start below; they share the program's heap.
+    ShareOneHeap();
     room = std::make_unique<Room>(maxClients, handler, lostHandler);
     // Every thread that serves connections starts before the port listens, and the accept loop
     // right after: connects that come as soon as the port listens (a room that people rejoin at

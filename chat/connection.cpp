@@ -129,6 +129,7 @@ void Connection::clearQueue() {
 }
 
 bool Connection::stalledAt(Clock::time_point now) const {
+    mutex.assertHeld("Connection::stalledAt");
     return queue.size() > 0 && now - tookAt >= std::chrono::milliseconds(FlowControl::STALLED_MS);
 }
 
@@ -185,8 +186,8 @@ bool Connection::append(uint32_t sender, const char* bytes, size_t count, FlowCo
     return true;
 }
 
-Connection::Sent Connection::send(int rounds, bool asWriter, FlowControl& flow,
-                                  uint64_t& released) {
+Connection::Sent Connection::send(int rounds, bool asWriter, FlowControl& flow, Outcome& outcome) {
+    uint64_t& released = outcome.released;
     std::unique_lock<CheckedMutex> guard(mutex);
     if (sending)
         return Sent::Elsewhere;
@@ -211,7 +212,7 @@ Connection::Sent Connection::send(int rounds, bool asWriter, FlowControl& flow,
             broke = true;
             break;
         }
-        queue.sent(static_cast<size_t>(sent), [&](uint32_t sender) {
+        outcome.gaveBack |= queue.sent(static_cast<size_t>(sent), [&](uint32_t sender) {
             if (sender < FlowControl::SENDERS && (holding & FlowControl::bit(sender))) {
                 holding &= ~FlowControl::bit(sender);
                 if (flow.release(sender))
@@ -244,6 +245,39 @@ Connection::Sent Connection::send(int rounds, bool asWriter, FlowControl& flow,
     if (queue.size() == 0)
         return Sent::Done;
     return blocked ? Sent::Blocked : Sent::More;
+}
+
+Connection::Outcome Connection::sendEach(std::span<Connection> connections, uint64_t which,
+                                         int rounds, bool asWriter, FlowControl& flow) {
+    Outcome outcome;
+    for (uint32_t slot = 0; slot < connections.size(); ++slot) {
+        if (!(which & FlowControl::bit(slot)))
+            continue;
+        switch (connections[slot].send(rounds, asWriter, flow, outcome)) {
+        case Sent::Blocked:
+            outcome.blocked |= FlowControl::bit(slot);
+            break;
+        case Sent::More:
+            outcome.more |= FlowControl::bit(slot);
+            break;
+        case Sent::Freed:
+            outcome.freed = true;
+            break;
+        case Sent::Done:
+        case Sent::Elsewhere:
+            break;
+        }
+    }
+    return outcome;
+}
+
+void Connection::wakeReaders(std::span<Connection> connections, uint64_t senders) {
+    for (uint32_t slot = 0; senders != 0 && slot < connections.size(); ++slot) {
+        if (senders & FlowControl::bit(slot)) {
+            senders &= ~FlowControl::bit(slot);
+            connections[slot].readerWaker.wake();
+        }
+    }
 }
 
 SocketHandle Connection::pendingHandle() {

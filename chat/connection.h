@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 
 class Connection {
@@ -72,8 +73,8 @@ public:
     bool finish();
     // The room's stop, after the reader has ended: closes what is still open (a close that failed).
     void forceRelease();
-    // Wakes the reader (a hold on its sender ended).
-    void wakeReader() { readerWaker.wake(); }
+    // Wakes the readers of these senders (holds on them ended), one bit per slot.
+    static void wakeReaders(std::span<Connection> connections, uint64_t senders);
 
     // Sending. Queues bytes from a sender (OutQueue::HOST for the host's own); false when the slot
     // has no connection, or when the connection stopped reading and is so far behind that it
@@ -87,9 +88,18 @@ public:
         More,      // the connection took all it was given, and more gathered meanwhile
         Freed,     // the connection was closed after this send, and the slot is free
     };
-    // Sends what is queued, in at most `rounds` sends. Only the writer (asWriter) sends on a
-    // connection that was blocked.
-    Sent send(int rounds, bool asWriter, FlowControl& flow, uint64_t& released);
+    // What sending on several connections left, one bit per slot.
+    struct Outcome {
+        uint64_t blocked = 0;  // Sent::Blocked
+        uint64_t more = 0;     // Sent::More
+        uint64_t released = 0; // senders nobody holds any more
+        bool freed = false;    // a slot became free
+        bool gaveBack = false; // a queue gave back what a flood made it grow to
+    };
+    // Sends what is queued for each connection of the set `which`, in at most `rounds` sends
+    // each. Only the writer (asWriter) sends on a connection that was blocked.
+    static Outcome sendEach(std::span<Connection> connections, uint64_t which, int rounds,
+                            bool asWriter, FlowControl& flow);
     // For the writer's poll: the connection's handle while bytes wait for it.
     SocketHandle pendingHandle();
     size_t queuedBytes();
@@ -98,6 +108,8 @@ public:
     Clock::time_point checkStalled(Clock::time_point now, FlowControl& flow, uint64_t& released);
 
 private:
+    // sendEach for one connection.
+    Sent send(int rounds, bool asWriter, FlowControl& flow, Outcome& outcome);
     // Each needs the lock.
     void holdIfBehind(uint32_t sender, FlowControl& flow);
     void letGoAll(FlowControl& flow, uint64_t& released);

@@ -33,11 +33,13 @@ std::string_view OutQueue::next() {
     return std::string_view(flight).substr(flightSent);
 }
 
-void OutQueue::emptied() {
+bool OutQueue::emptied() {
     flight.clear();
     flightSent = 0;
-    if (flight.capacity() + pending.capacity() > 2 * KEPT_CAPACITY)
-        clear();
+    if (flight.capacity() + pending.capacity() <= 2 * KEPT_CAPACITY)
+        return false;
+    clear();
+    return true;
 }
 
 void OutQueue::clear() {

@@ -24,13 +24,14 @@ public:
     // run outside the lock that guards the queue.
     std::string_view next();
     // The connection took count bytes of next(). Calls caughtUp(sender) for every sender of
-    // whose bytes no more than FlowControl::CAUGHT_UP_BYTES are left.
-    template <class CaughtUp> void sent(size_t count, CaughtUp&& caughtUp);
+    // whose bytes no more than FlowControl::CAUGHT_UP_BYTES are left. True when that emptied the
+    // queue and it gave back the buffers a flood made it grow.
+    template <class CaughtUp> bool sent(size_t count, CaughtUp&& caughtUp);
     void clear();
 
 private:
-    // Gives back what a flood made the buffers grow to.
-    void emptied();
+    // Gives back what a flood made the buffers grow to; true when there was any.
+    bool emptied();
 
     struct Run {
         uint32_t sender;
@@ -45,7 +46,7 @@ private:
     size_t bySender[HOST + 1] = {};
 };
 
-template <class CaughtUp> void OutQueue::sent(size_t count, CaughtUp&& caughtUp) {
+template <class CaughtUp> bool OutQueue::sent(size_t count, CaughtUp&& caughtUp) {
     flightSent += count;
     while (count > 0) {
         Run& run = runs[firstRun];
@@ -64,6 +65,5 @@ template <class CaughtUp> void OutQueue::sent(size_t count, CaughtUp&& caughtUp)
         runs.clear();
         firstRun = 0;
     }
-    if (size() == 0)
-        emptied();
+    return size() == 0 && emptied();
 }

@@ -49,15 +49,6 @@ void Room::endReaders() {
     }
 }
 
-void Room::wakeReaders(uint64_t senders) {
-    for (uint32_t slot = 0; senders != 0 && slot < count; ++slot) {
-        if (senders & FlowControl::bit(slot)) {
-            senders &= ~FlowControl::bit(slot);
-            connections[slot].wakeReader();
-        }
-    }
-}
-
 bool Room::queue(uint32_t slot, const char* bytes, size_t length, SendBatch& batch) {
     uint64_t released = 0;
     const bool queued = connections[slot].append(batch.sender, bytes, length, flow, released);
@@ -83,31 +74,16 @@ void Room::send(SendBatch& batch) {
         writer.handOver(touched);
         return;
     }
-    uint64_t released = 0;
-    uint64_t handed = 0;
-    bool slotFreed = false;
-    for (uint32_t slot = 0; slot < count; ++slot) {
-        if (!(touched & FlowControl::bit(slot)))
-            continue;
-        switch (connections[slot].send(SEND_ROUNDS, false, flow, released)) {
-        case Connection::Sent::Blocked:
-        case Connection::Sent::More:
-            handed |= FlowControl::bit(slot);
-            break;
-        case Connection::Sent::Freed:
-            slotFreed = true;
-            break;
-        case Connection::Sent::Done:
-        case Connection::Sent::Elsewhere:
-            break;
-        }
-    }
+    const Connection::Outcome sent = Connection::sendEach(
+        std::span<Connection>(connections.get(), count), touched, SEND_ROUNDS, false, flow);
     flushing.fetch_sub(1);
-    if (handed != 0)
-        writer.handOver(handed);
-    wakeReaders(released);
-    if (slotFreed)
+    if ((sent.blocked | sent.more) != 0)
+        writer.handOver(sent.blocked | sent.more);
+    wakeReaders(sent.released);
+    if (sent.freed)
         freed.wake();
+    if (sent.gaveBack)
+        writer.giveBackMemory();
 }
 
 void Room::serve(uint32_t slot) {

@@ -37,6 +37,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 // Receives every whole message block of a slot (bytes followed by a zero byte).
@@ -80,7 +81,9 @@ private:
     // A reader's loop: waits for a connection, reads it, and waits again.
     void serve(uint32_t slot);
     void readConnection(Connection& connection, uint32_t slot);
-    void wakeReaders(uint64_t senders);
+    void wakeReaders(uint64_t senders) {
+        Connection::wakeReaders(std::span<Connection>(connections.get(), count), senders);
+    }
 
     const uint32_t count;
     std::atomic<int> flushing{0}; // threads sending a batch straight out right now

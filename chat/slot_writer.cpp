@@ -1,20 +1,12 @@
 // SlotWriter: the poll loop over the connections that are behind.
 #include "chat/slot_writer.h"
 
-#include "net/free_memory.h"
+#include "net/heap.h"
 #include "net/socket_errors.h"
 #include "net/socket_poll.h"
 
 #include <algorithm>
 #include <vector>
-
-namespace {
-
-// This many busy passes in a row (a flood, not a few lines) leave buffers behind that are worth
-// giving back once the room is quiet again.
-constexpr int FLOOD_PASSES = 10;
-
-} // namespace
 
 bool SlotWriter::start(std::string& error) {
     if (!waker.ready()) {
@@ -47,13 +39,10 @@ void SlotWriter::handOver(uint64_t slotBits) {
         waker.wake();
 }
 
-void SlotWriter::wakeReaders(uint64_t senders) {
-    for (uint32_t i = 0; senders != 0 && i < connections.size(); ++i) {
-        if (senders & FlowControl::bit(i)) {
-            senders &= ~FlowControl::bit(i);
-            connections[i].wakeReader();
-        }
-    }
+void SlotWriter::giveBackMemory() {
+    trimWanted = true;
+    if (asleep.exchange(false))
+        waker.wake();
 }
 
 bool SlotWriter::allSent() {
@@ -68,35 +57,18 @@ void SlotWriter::run() {
     uint64_t blocked = 0;  // connections waiting for room to take more
     uint64_t writable = 0; // of those, the ones the last poll found able to take more
     uint64_t again = 0;    // connections that took all they were given, with more gathered since
-    int busyPasses = 0;    // passes with work in a row
     for (;;) {
         // Passes pay off only while several batches gather between them: with one at a time (a
         // quiet room, or lines that wait for each other's answers) each would only wait.
         const bool gathering = batches.exchange(0, std::memory_order_relaxed) > 1;
         const uint64_t work = dirty.exchange(0) | again | writable;
-        again = 0;
         writable = 0;
-        uint64_t released = 0;
-        bool slotFreed = false;
-        for (uint32_t i = 0; i < connections.size(); ++i) {
-            if (!(work & FlowControl::bit(i)))
-                continue;
-            blocked &= ~FlowControl::bit(i);
-            switch (connections[i].send(1, true, flow, released)) {
-            case Connection::Sent::Blocked:
-                blocked |= FlowControl::bit(i);
-                break;
-            case Connection::Sent::More:
-                again |= FlowControl::bit(i);
-                break;
-            case Connection::Sent::Freed:
-                slotFreed = true;
-                break;
-            case Connection::Sent::Done:
-            case Connection::Sent::Elsewhere:
-                break;
-            }
-        }
+        const Connection::Outcome sent = Connection::sendEach(connections, work, 1, true, flow);
+        blocked = (blocked & ~work) | sent.blocked;
+        again = sent.more;
+        if (sent.gaveBack)
+            trimWanted = true;
+        uint64_t released = sent.released;
         // The connections to poll for room. A handle polled here may be released and reused
         // meanwhile; that costs an extra pass at most, since a send checks the connection's handle
         // under its lock and a handle is closed only once the send in progress is over.
@@ -119,8 +91,8 @@ void SlotWriter::run() {
             if (blocked & FlowControl::bit(i))
                 wakeAt = std::min(wakeAt, connections[i].checkStalled(now, flow, released));
         }
-        wakeReaders(released);
-        if (slotFreed)
+        Connection::wakeReaders(connections, released);
+        if (sent.freed)
             freed.wake();
         if (!running) {
             // Finishing: until everything is sent, or the time given runs out.
@@ -137,11 +109,9 @@ void SlotWriter::run() {
         if (gathering || again != 0) {
             // Busy: the next pass in PASS_MS, with what gathers meanwhile.
             timeoutMs = timeoutMs < 0 ? PASS_MS : std::min(timeoutMs, PASS_MS);
-            ++busyPasses;
         } else {
-            if (busyPasses >= FLOOD_PASSES)
-                GiveBackFreeMemory(); // the room has quietened down after a flood
-            busyPasses = 0;
+            if (trimWanted.exchange(false))
+                GiveBackFreeMemory(); // the room is quiet again after a flood
             asleep = true;
             if (dirty.load() != 0 && asleep.exchange(false))
                 timeoutMs = 0;

@@ -36,22 +36,24 @@ public:
 
     // From any thread: the writer sends what these connections hold (one bit per slot).
     void handOver(uint64_t slotBits);
+    // From any thread: a queue gave back what a flood made it grow to; the writer hands the
+    // memory back to the system once the room is quiet.
+    void giveBackMemory();
     // Whether the writer is on its passes rather than waiting for work.
     bool busy() const { return !asleep.load(std::memory_order_relaxed); }
 
     void run() override;
 
 private:
-    // Wakes the readers of senders nobody holds any more.
-    void wakeReaders(uint64_t senders);
     bool allSent();
 
     const std::span<Connection> connections;
     FlowControl& flow;
     Waker& freed;
-    Waker waker;                    // the writer polls it besides the connections
-    std::atomic<uint64_t> dirty{0}; // connections newly handed over
-    std::atomic<int> batches{0};    // hand-overs since the last pass
+    Waker waker;                         // the writer polls it besides the connections
+    std::atomic<uint64_t> dirty{0};      // connections newly handed over
+    std::atomic<int> batches{0};         // hand-overs since the last pass
+    std::atomic<bool> trimWanted{false}; // memory to give back once the room is quiet
     // The writer waits (or is about to) for a wake-up: handOver wakes it only then, so that while
     // it is sending, handing it more costs no system call.
     std::atomic<bool> asleep{true};
