@@ -22,5 +22,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation | fonts-dejavu-core, hicolor-icon-theme")
 # Finding rooms on the network talks to the Avahi daemon; without it the rest works, and the Rooms
 # menu says what is missing. Building needs libavahi-client-dev (scripts/setup.sh installs it).
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "avahi-daemon")
+# Emoji show in colour with a colour emoji font, else in black and white.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "avahi-daemon, fonts-noto-color-emoji")
 include(CPack)

@@ -2,19 +2,17 @@
 // two seconds wait and then update that notification as "N new lines", at most once per period.
 #include "features/notification_policy.h"
 
+#include "features/line_source.h"
 #include "features/mention.h"
 #include "features/notification_text.h"
 
 bool NotificationPolicy::mentionsMe(std::string_view line,
                                     const ChatViewModel::LineInfo& info) const {
-    return info.isChat() && info.name(line) != ownName && MentionsName(info.text(line), ownName);
+    return FromSomeoneElse(line, info, ownName) && MentionsName(info.text(line), ownName);
 }
 
 bool NotificationPolicy::notifies(std::string_view line,
                                   const ChatViewModel::LineInfo& info) const {
-    // Program lines ("<<...>>", banners, departures) are no chat lines, and own lines are known.
-    if (!info.isChat() || info.name(line) == ownName)
-        return false;
     switch (mode) {
     case NotifyMode::EveryLine:
         return true;
@@ -28,7 +26,10 @@ bool NotificationPolicy::notifies(std::string_view line,
 
 void NotificationPolicy::lineArrived(std::string_view line, const ChatViewModel::LineInfo& info,
                                      bool windowActive, Clock::time_point now) {
-    if (windowActive || !notifies(line, info))
+    if (windowActive || !FromSomeoneElse(line, info, ownName))
+        return;
+    ++unread;
+    if (!notifies(line, info))
         return;
     lastWriter = std::string(info.name(line));
     if (shown && (heldBack > 0 || now - shownAt < COALESCE)) {
@@ -40,7 +41,8 @@ void NotificationPolicy::lineArrived(std::string_view line, const ChatViewModel:
     shownAt = now;
     lines = 1;
     heldBack = 0;
-    notifier.show({NotificationSummary(lastWriter), NotificationBody(info.text(line)), 1, false});
+    notifier.show(
+        {NotificationSummary(lastWriter), NotificationBody(info.text(line)), 1, false, sound});
 }
 
 std::optional<NotificationPolicy::Clock::time_point> NotificationPolicy::nextDue() const {
@@ -54,12 +56,13 @@ void NotificationPolicy::tick(Clock::time_point now) {
         return;
     shownAt = now;
     heldBack = 0;
-    notifier.show({NotificationSummary(lastWriter), NewLinesBody(lines), lines, true});
+    notifier.show({NotificationSummary(lastWriter), NewLinesBody(lines), lines, true, false});
 }
 
 void NotificationPolicy::windowActivated() {
     const bool hadUnread = shown;
     shown = false;
+    unread = 0;
     lines = 0;
     heldBack = 0;
     if (hadUnread)

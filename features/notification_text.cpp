@@ -3,6 +3,8 @@
 
 #include "wire/formatting.h"
 
+#include <algorithm>
+
 namespace {
 
 std::string Blanked(std::string_view text) {
@@ -17,8 +19,12 @@ std::string Blanked(std::string_view text) {
 
 } // namespace
 
+std::string NotifiedName(std::string_view name) {
+    return Blanked(CutToCharBoundary(name, SUMMARY_NAME_LIMIT));
+}
+
 std::string NotificationSummary(std::string_view name) {
-    return Blanked(CutToCharBoundary(name, SUMMARY_NAME_LIMIT)) + " in Parlox";
+    return NotifiedName(name) + " in Parlox";
 }
 
 std::string NotificationBody(std::string_view text) {
@@ -31,6 +37,33 @@ std::string NotificationBody(std::string_view text) {
 
 std::string NewLinesBody(int lines) {
     return std::to_string(lines) + " new lines";
+}
+
+std::string AnnouncedLine(std::string_view name, std::string_view text) {
+    return NotifiedName(name) + ": " + NotificationBody(text);
+}
+
+std::string NewLinesFrom(int lines, const std::vector<std::string>& writers) {
+    std::string text = NewLinesBody(lines);
+    if (writers.empty())
+        return text;
+    const size_t named = std::min(writers.size(), NAMED_WRITERS);
+    const size_t others = writers.size() - named;
+    text += ", from ";
+    for (size_t i = 0; i < named; ++i) {
+        if (i > 0)
+            text += i + 1 == named && others == 0 ? " and " : ", ";
+        text += NotifiedName(writers[i]);
+    }
+    if (others > 0)
+        text += " and " + std::to_string(others) + (others == 1 ? " other" : " others");
+    return text;
+}
+
+std::string UnreadToolTip(int unread) {
+    if (unread <= 0)
+        return "Parlox";
+    return "Parlox: " + std::to_string(unread) + (unread == 1 ? " unread line" : " unread lines");
 }
 
 std::string EscapeMarkup(std::string_view text) {

@@ -9,6 +9,7 @@ struct Notification {
     std::string body;      // the line's text, or "N new lines"; plain text
     int lines = 1;         // how many lines it stands for
     bool replaces = false; // update the notification shown last instead of adding one
+    bool sound = false;    // ask for the desktop's message sound: the first of a burst only
 };
 
 class Notifier {

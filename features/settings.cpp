@@ -10,6 +10,31 @@
 namespace {
 
 constexpr const char* NOTIFY_WORDS[] = {"every-line", "mentions", "none"};
+constexpr const char* THEME_WORDS[] = {"follow-desktop", "light", "dark"};
+
+// The settings that are on or off, each under its key.
+struct Flag {
+    const char* key;
+    bool Settings::*value;
+};
+constexpr Flag FLAGS[] = {
+    {SETTING_SHOW_TIMES, &Settings::showTimes},
+    {SETTING_KEEP_TRANSCRIPTS, &Settings::keepTranscripts},
+    {SETTING_ANNOUNCE, &Settings::announce},
+    {SETTING_SOUND, &Settings::sound},
+    {SETTING_KEEP_IN_NOTIFICATION_AREA, &Settings::keepInNotificationArea},
+};
+
+// The choice whose word (as the enum's order lists them) the store holds, else fallback.
+template <typename Choice, size_t N>
+Choice ChoiceValue(const std::optional<std::string>& stored, const char* const (&words)[N],
+                   Choice fallback) {
+    for (size_t i = 0; i < N; ++i) {
+        if (stored == words[i])
+            return static_cast<Choice>(i);
+    }
+    return fallback;
+}
 
 std::optional<std::string> FieldValue(const std::optional<std::string>& stored) {
     if (!stored)
@@ -46,14 +71,10 @@ Settings LoadSettings(SettingsStore& store) {
     settings.name = FieldValue(store.read(SETTING_NAME)).value_or(settings.name);
     settings.address = FieldValue(store.read(SETTING_ADDRESS)).value_or(settings.address);
     settings.port = PortValue(store.read(SETTING_PORT)).value_or(settings.port);
-    const std::optional<std::string> notify = store.read(SETTING_NOTIFY);
-    for (size_t i = 0; i < std::size(NOTIFY_WORDS); ++i) {
-        if (notify == NOTIFY_WORDS[i])
-            settings.notify = static_cast<NotifyMode>(i);
-    }
-    settings.showTimes = FlagValue(store.read(SETTING_SHOW_TIMES)).value_or(settings.showTimes);
-    settings.keepTranscripts =
-        FlagValue(store.read(SETTING_KEEP_TRANSCRIPTS)).value_or(settings.keepTranscripts);
+    settings.notify = ChoiceValue(store.read(SETTING_NOTIFY), NOTIFY_WORDS, settings.notify);
+    settings.theme = ChoiceValue(store.read(SETTING_THEME), THEME_WORDS, settings.theme);
+    for (const Flag& flag : FLAGS)
+        settings.*flag.value = FlagValue(store.read(flag.key)).value_or(settings.*flag.value);
     return settings;
 }
 
@@ -62,6 +83,7 @@ void SaveSettings(SettingsStore& store, const Settings& settings) {
     store.write(SETTING_ADDRESS, CutToCharBoundary(settings.address, FIELD_LIMIT));
     store.write(SETTING_PORT, CutToCharBoundary(settings.port, FIELD_LIMIT));
     store.write(SETTING_NOTIFY, NOTIFY_WORDS[static_cast<size_t>(settings.notify)]);
-    store.write(SETTING_SHOW_TIMES, settings.showTimes ? "true" : "false");
-    store.write(SETTING_KEEP_TRANSCRIPTS, settings.keepTranscripts ? "true" : "false");
+    store.write(SETTING_THEME, THEME_WORDS[static_cast<size_t>(settings.theme)]);
+    for (const Flag& flag : FLAGS)
+        store.write(flag.key, settings.*flag.value ? "true" : "false");
 }

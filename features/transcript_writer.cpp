@@ -88,6 +88,16 @@ void TranscriptWriter::run() {
 }
 
 void TranscriptWriter::write(std::deque<Entry>& batch, size_t dropped) {
+    // Each write is checked at once: the system's reason for a failure (a full disk, say) is in
+    // errno only until the next call, and a write fails as soon as the stream's buffer fills, not
+    // only when it is flushed.
+    const auto put = [this](const std::string& text) {
+        errno = 0;
+        file << text;
+        if (!file)
+            fail(ErrnoText());
+        return !stopped;
+    };
     for (Entry& entry : batch) {
         if (!entry.openFile.empty()) {
             file.close();
@@ -104,15 +114,17 @@ void TranscriptWriter::write(std::deque<Entry>& batch, size_t dropped) {
                 fail(ErrnoText());
                 return;
             }
-            file << entry.text;
-        } else if (file.is_open()) {
-            file << TranscriptLine(entry.text, entry.arrived);
+            if (!put(entry.text))
+                return;
+        } else if (file.is_open() && !put(TranscriptLine(entry.text, entry.arrived))) {
+            return;
         }
     }
     if (!file.is_open())
         return;
-    if (dropped > 0)
-        file << "(" << dropped << " lines not written: the disk fell behind)\n";
+    if (dropped > 0 &&
+        !put("(" + std::to_string(dropped) + " lines not written: the disk fell behind)\n"))
+        return;
     errno = 0;
     file.flush();
     if (!file)

@@ -5,9 +5,11 @@
 #include "chat/program_state.h"
 #include "chat/window_ops.h"
 #include "features/local_time.h"
+#include "features/notification_text.h"
 #include "features/transcript_format.h"
 #include "wire/formatting.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <system_error>
@@ -25,12 +27,16 @@ std::string OwnName(const std::string& field) {
 
 } // namespace
 
-WindowFeatures::WindowFeatures(Notifier& notifier, SettingsStore& settingsStore,
+WindowFeatures::WindowFeatures(Notifier& notifier, Announcer& announcer,
+                               NotificationArea& notificationArea, SettingsStore& settingsStore,
                                std::filesystem::path folder)
     : store(settingsStore), transcriptFolder(std::move(folder)), current(LoadSettings(store)),
-      policy(notifier) {
+      policy(notifier), announcements(announcer), area(notificationArea) {
     policy.setMode(current.notify);
+    policy.setSound(current.sound);
     policy.setOwnName(OwnName(current.name));
+    announcements.setEnabled(current.announce);
+    announcements.setOwnName(OwnName(current.name));
     if (current.keepTranscripts)
         startTranscripts();
 }
@@ -49,6 +55,7 @@ void WindowFeatures::remember(const FieldTexts& fields) {
 void WindowFeatures::roomStarting(bool hosting, const FieldTexts& fields) {
     remember(fields);
     policy.setOwnName(OwnName(fields.name));
+    announcements.setOwnName(OwnName(fields.name));
     room = RoomOf(hosting, fields);
     if (writer)
         writer->startRoom(*room, std::chrono::system_clock::now());
@@ -67,6 +74,28 @@ void WindowFeatures::setNotifyMode(NotifyMode mode) {
 
 void WindowFeatures::setShowTimes(bool show) {
     current.showTimes = show;
+    SaveSettings(store, current);
+}
+
+void WindowFeatures::setAnnounce(bool announce) {
+    current.announce = announce;
+    announcements.setEnabled(announce);
+    SaveSettings(store, current);
+}
+
+void WindowFeatures::setSound(bool sound) {
+    current.sound = sound;
+    policy.setSound(sound);
+    SaveSettings(store, current);
+}
+
+void WindowFeatures::setKeepInNotificationArea(bool keep) {
+    current.keepInNotificationArea = keep;
+    SaveSettings(store, current);
+}
+
+void WindowFeatures::setTheme(ThemeChoice theme) {
+    current.theme = theme;
     SaveSettings(store, current);
 }
 
@@ -102,9 +131,56 @@ void WindowFeatures::stopTranscripts() {
 }
 
 void WindowFeatures::linesArrived(const ChatViewModel::LogUpdate& update, bool windowActive) {
-    const auto now = NotificationPolicy::Clock::now();
+    const auto now = std::chrono::steady_clock::now();
     for (size_t i = 0; i < update.added.size() && i < update.addedInfo.size(); ++i)
         policy.lineArrived(update.added[i], update.addedInfo[i], windowActive, now);
+    announcements.linesArrived(update, windowActive, now);
+    showIcon();
+}
+
+void WindowFeatures::windowActivated() {
+    policy.windowActivated();
+    showIcon();
+}
+
+void WindowFeatures::windowDeactivated() {
+    announcements.dropWaiting();
+}
+
+void WindowFeatures::windowHidden(bool isHidden) {
+    hidden = isHidden;
+    showIcon();
+}
+
+void WindowFeatures::keyTyped() {
+    announcements.keyTyped(std::chrono::steady_clock::now());
+}
+
+std::optional<std::chrono::steady_clock::time_point> WindowFeatures::nextTick() const {
+    const auto notification = policy.nextDue();
+    const auto announcement = announcements.nextDue();
+    if (notification && announcement)
+        return std::min(*notification, *announcement);
+    return notification ? notification : announcement;
+}
+
+void WindowFeatures::tick() {
+    const auto now = std::chrono::steady_clock::now();
+    policy.tick(now);
+    announcements.tick(now);
+}
+
+void WindowFeatures::showIcon() {
+    const int unread = policy.unreadLines();
+    if (!hidden && unread == 0) {
+        if (iconShown)
+            area.hideIcon();
+        iconShown.reset();
+        return;
+    }
+    if (iconShown != unread)
+        area.showIcon(unread, UnreadToolTip(unread));
+    iconShown = unread;
 }
 
 std::string WindowFeatures::shownLine(const std::string& line,

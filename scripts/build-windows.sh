@@ -16,7 +16,7 @@ x86_64-w64-mingw32-strip "$exe"
 
 # Only system DLLs may be needed: a libstdc++, libgcc or winpthread DLL would be missing on a
 # machine without mingw-w64.
-system_dlls='^(kernel32|user32|gdi32|comctl32|comdlg32|ws2_32|iphlpapi|msvcrt|advapi32|shell32|ole32|api-ms-win-.*)\.dll$'
+system_dlls='^(kernel32|user32|gdi32|comctl32|comdlg32|ws2_32|iphlpapi|msvcrt|advapi32|shell32|ole32|oleaut32|winmm|api-ms-win-.*)\.dll$'
 if x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' |
     grep -Ev "$system_dlls"; then
     echo "build-windows: $exe needs the DLLs above" >&2

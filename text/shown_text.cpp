@@ -11,9 +11,11 @@ bool ShowsAsBreak(char32_t c) {
 
 bool ShowsAsHidden(char32_t c) {
     const bool control = (c < 0x20 && c != '\t') || (c >= 0x7F && c <= 0x9F);
-    const bool bidi = (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
-    const bool annotation = c >= 0xFFF9 && c <= 0xFFFB;
-    return control || bidi || annotation;
+    const bool bidi = (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0x200E ||
+                      c == 0x200F || c == 0x061C;
+    const bool annotationOrObject = c >= 0xFFF9 && c <= 0xFFFC;
+    const bool noncharacter = (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE;
+    return control || bidi || annotationOrObject || noncharacter;
 }
 
 std::string ShownText(std::string_view received) {

@@ -14,12 +14,16 @@
 // - a lone token in keyword position is kept only while it can still become a keyword;
 // - a whole message whose last field has no newline after it: the host keeps it until its
 //   newline comes, however slowly its bytes trickle in (every message a client sends ends with a
-//   newline), up to the buffer's size. A client keeps it only when more bytes are already
-//   waiting, or arrive within GRACE_MS: bytes already waiting continue it (a cut of one send);
-//   bytes that arrive later and open with a keyword line are a message of their own (a host that
-//   ends relayed lines without a newline), so the kept message goes on alone.
+//   newline). A client keeps it only when more bytes are already waiting, or arrive within
+//   GRACE_MS: bytes already waiting continue it (a cut of one send); bytes that arrive later and
+//   open with a keyword line are a message of their own (a host that ends relayed lines without
+//   a newline), so the kept message goes on alone.
+// A line that fills the whole buffer cannot grow. The host keeps the buffer's worth of it (more
+// than any reply or relay carries), skips the rest of the line and hands the kept part over when
+// the newline comes; a client hands it over at once, in pieces, since the host's relayed lines
+// end without a newline.
 // At the end of the connection the host drops what it keeps (a message cut by the end is never
-// relayed half); a client hands it over as it stands.
+// relayed, not even in part); a client hands it over as it stands.
 class MessageFramer {
 public:
     static constexpr uint32_t BUFFER_SIZE = 1024; // the last byte is always zero
@@ -29,14 +33,15 @@ public:
     explicit MessageFramer(Receiver side) : receiver(side) {}
 
     // Where the next read goes and how much it may take (at least 1 byte).
-    char* space() { return buffer + carried; }
-    uint32_t spaceSize() const { return BUFFER_SIZE - 1 - carried; }
+    char* space() { return carry == Carry::RestOfLine ? tail : buffer + carried; }
+    uint32_t spaceSize() const {
+        return carry == Carry::RestOfLine ? BUFFER_SIZE - 1 : BUFFER_SIZE - 1 - carried;
+    }
 
     // After a read of n > 0 bytes into space(): hands every complete message to
     // deliver(char* bytes, int32_t count) (the bytes are followed by a zero byte) and keeps what
     // the carry rule keeps. moreSoon(ms) says whether more bytes are readable within ms (0: now);
-    // the host never asks. A tail that fills the whole buffer cannot grow and is handed over in
-    // pieces.
+    // the host never asks.
     template <class Deliver, class MoreSoon>
     void received(uint32_t n, Deliver&& deliver, MoreSoon&& moreSoon);
 
@@ -51,8 +56,6 @@ public:
         std::memset(buffer, 0, sizeof buffer);
     }
 
-    uint32_t carriedBytes() const { return carried; }
-
 private:
     // What the carried bytes are, which decides how the next read's first bytes are taken.
     enum class Carry {
@@ -60,6 +63,8 @@ private:
         Continued,          // the rest of a cut send: the next bytes continue it
         OpenField,          // a whole message whose last field may or may not go on
         FieldsAfterNewline, // a keyword whose fields are missing, ending in a newline
+        RestOfLine,         // the host's: a line that filled the buffer, whose rest is skipped;
+                            // reads go to `tail` until its newline comes
     };
 
     // Hands over buffer[0, front) alone and moves the rest of the total bytes to the front;
@@ -68,7 +73,7 @@ private:
     uint32_t deliverFront(uint32_t front, uint32_t total, Deliver&& deliver);
 
     char buffer[BUFFER_SIZE] = {};
-    char tail[BUFFER_SIZE] = {};
+    char tail[BUFFER_SIZE] = {}; // scratch for moving bytes, and the skipped rest of a long line
     uint32_t carried = 0;
     uint32_t openEnd = 0; // with Carry::OpenField: where the kept message's bytes end
     Carry carry = Carry::None;
@@ -92,7 +97,23 @@ uint32_t MessageFramer::deliverFront(uint32_t front, uint32_t total, Deliver&& d
 
 template <class Deliver, class MoreSoon>
 void MessageFramer::received(uint32_t n, Deliver&& deliver, MoreSoon&& moreSoon) {
-    if (carry == Carry::OpenField) {
+    if (carry == Carry::RestOfLine) {
+        // The read went to `tail`. Until the line's newline, it is skipped; then the kept part
+        // goes over, and the bytes from the newline on are read as ever.
+        const auto* newline = static_cast<const char*>(std::memchr(tail, '\n', n));
+        if (newline == nullptr) {
+            std::memset(tail, 0, n);
+            return;
+        }
+        deliver(buffer, static_cast<int32_t>(carried));
+        std::memset(buffer, 0, carried + 1);
+        const auto rest = static_cast<uint32_t>(tail + n - newline);
+        std::memcpy(buffer, newline, rest);
+        std::memset(tail, 0, n);
+        carried = 0;
+        carry = Carry::None;
+        n = rest;
+    } else if (carry == Carry::OpenField) {
         // Bytes that open with a keyword line make the kept message whole; bytes that may still
         // become one are kept with it until that is decided, or taken for one when the buffer
         // has no room left to decide.
@@ -110,11 +131,14 @@ void MessageFramer::received(uint32_t n, Deliver&& deliver, MoreSoon&& moreSoon)
     const uint32_t total = carried + n;
     buffer[total] = '\0';
     const BlockTail found = FindBlockTail(buffer, total, receiver);
-    // A tail that fills the whole buffer cannot grow: it can only be handled in pieces, so there
-    // is no point waiting for more of it.
     const bool full = found.start == 0 && total == BUFFER_SIZE - 1;
     Carry next = Carry::None;
-    if (!full) {
+    if (full) {
+        const bool openLine =
+            found.kind == TailKind::UnterminatedField || found.kind == TailKind::UnterminatedToken;
+        if (receiver == Receiver::Host && openLine)
+            next = Carry::RestOfLine;
+    } else {
         switch (found.kind) {
         case TailKind::None:
             break;

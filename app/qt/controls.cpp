@@ -3,6 +3,7 @@
 
 #include "app/qt/dialog_units.h"
 #include "app/qt/fonts.h"
+#include "app/qt/log_accessible.h"
 
 #include <QFontMetrics>
 #include <QLabel>
@@ -37,6 +38,8 @@ QWidget* CreateWidget(const Control& control, QWidget* client) {
         return button;
     }
     case ControlKind::Log: {
+        InstallLogAccessible(); // before the log exists, so that it answers screen readers through
+                                // it
         auto* log = new QPlainTextEdit(client);
         log->setReadOnly(true);
         log->setUndoRedoEnabled(false); // an undo history would keep every dropped line

@@ -3,6 +3,7 @@
 #include "app/qt/desktop_notifier.h"
 
 #include "app/qt/app_icon.h"
+#include "app/qt/session_bus.h"
 #include "features/notification_text.h"
 
 #include <QApplication>
@@ -10,7 +11,6 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
-#include <QFileInfo>
 #include <QVariantMap>
 #include <QWidget>
 
@@ -22,14 +22,6 @@ const QString INTERFACE = QStringLiteral("org.freedesktop.Notifications");
 
 QString FromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-// Only a bus that is there: with no address at all, the bus library would try to start one.
-bool SessionBusAddressKnown() {
-    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
-        return true;
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
 }
 
 } // namespace
@@ -57,6 +49,8 @@ void DesktopNotifier::show(const Notification& notification) {
     QVariantMap hints;
     hints.insert(QStringLiteral("desktop-entry"), appId);
     hints.insert(QStringLiteral("category"), QStringLiteral("im.received"));
+    if (notification.sound)
+        hints.insert(QStringLiteral("sound-name"), QStringLiteral("message-new-instant"));
     // Servers that read markup in the body would take "<b>" from a chat text as markup.
     call << QStringLiteral("Parlox") << (notification.replaces ? shownId : 0u) << appId
          << FromUtf8(notification.summary) << FromUtf8(EscapeMarkup(notification.body))

@@ -34,7 +34,11 @@ QFont DialogFont() {
 
 QFont ChatFont() {
     InstallFontSubstitutes();
-    QFont font(QStringLiteral("Arial"));
+    // Arial, or the face with its metrics; emoji that face lacks come from the colour emoji font,
+    // where the system has one, before DejaVu Sans's black-and-white ones.
+    QFont font;
+    font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Noto Color Emoji"), QStringLiteral("DejaVu Sans")});
     font.setPixelSize(12);
     font.setWeight(QFont::Normal);
     font.setStyleStrategy(QFont::PreferAntialias);

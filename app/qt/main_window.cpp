@@ -149,6 +149,11 @@ FieldTexts MainWindow::fieldTexts() const {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    // Kept running in the notification area: the window hides, and the room goes on.
+    if (extras->hidOnClose()) {
+        event->ignore();
+        return;
+    }
     commands.close();
     extras->closing(fieldTexts());
     event->accept();

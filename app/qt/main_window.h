@@ -33,7 +33,8 @@ public:
     ~MainWindow() override;
 
 protected:
-    // The close box, the system menu and Alt+F4: end the live roles, then quit the program.
+    // The close box, the system menu and Alt+F4: end the live roles, then quit the program (or
+    // only hide the window, while it keeps running in the notification area).
     void closeEvent(QCloseEvent* event) override;
 
 private:

@@ -1,8 +1,7 @@
-// The Rooms menu: rebuilt from FoundRooms on every change, on the window's thread.
+// The Rooms menu: rebuilt from the feed's items whenever they change, on the window's thread.
 #include "app/qt/rooms_menu.h"
 
 #include "app/qt/coalesced_call.h"
-#include "commands/room_discovery.h"
 
 #include <QAction>
 #include <QLineEdit>
@@ -12,32 +11,21 @@
 RoomsMenu::RoomsMenu(QMenuBar* bar, QAction* before, QLineEdit* addressField, QLineEdit* portField,
                      QWidget* connect)
     : QObject(bar), popup(new QMenu(QStringLiteral("Rooms"), bar)), address(addressField),
-      port(portField), connectButton(connect) {
+      port(portField), connectButton(connect),
+      feed(std::make_shared<CoalescedCall>(this, [this] { refresh(); })) {
     popup->setObjectName(QStringLiteral("IDM_ROOMS"));
     bar->insertMenu(before, popup);
-    refreshCall = std::make_shared<CoalescedCall>(this, [this] { refresh(); });
-    FoundRooms.setObserver([call = refreshCall] { call->request(); });
     refresh();
 }
 
-RoomsMenu::~RoomsMenu() {
-    FoundRooms.setObserver({});
-    refreshCall->detach();
-}
-
 void RoomsMenu::refresh() {
-    std::vector<RoomMenuItem> items = RoomMenuItems(FoundRooms.snapshot());
-    if (items.size() == shown.size() &&
-        std::equal(items.begin(), items.end(), shown.begin(), [](const auto& a, const auto& b) {
-            return a.text == b.text && a.enabled == b.enabled;
-        }))
+    if (!feed.refresh())
         return;
     popup->clear();
-    for (const RoomMenuItem& item : items) {
-        // A name's own ampersands are shown, not taken for mnemonic marks.
-        QString text =
-            QString::fromUtf8(item.text.data(), static_cast<qsizetype>(item.text.size()));
-        QAction* action = popup->addAction(text.replace(QLatin1Char('&'), QStringLiteral("&&")));
+    for (const RoomMenuItem& item : feed.items()) {
+        const std::string text = MenuEntryText(item);
+        QAction* action =
+            popup->addAction(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
         action->setEnabled(item.enabled);
         if (!item.enabled)
             continue;
@@ -48,5 +36,4 @@ void RoomsMenu::refresh() {
                     connectButton->setFocus(Qt::MenuBarFocusReason);
                 });
     }
-    shown = std::move(items);
 }

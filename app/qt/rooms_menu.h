@@ -2,14 +2,10 @@
 // one fills the IP and Port fields and moves the focus to Connect, so that Enter joins.
 #pragma once
 
-#include "commands/room_menu_items.h"
+#include "commands/rooms_menu_feed.h"
 
 #include <QObject>
 
-#include <memory>
-#include <vector>
-
-class CoalescedCall;
 class QAction;
 class QLineEdit;
 class QMenu;
@@ -23,7 +19,6 @@ public:
     // The menu goes into bar before the menu whose action is `before`.
     RoomsMenu(QMenuBar* bar, QAction* before, QLineEdit* address, QLineEdit* port,
               QWidget* connectButton);
-    ~RoomsMenu() override;
 
 private:
     // On the window's thread: shows what FoundRooms holds now.
@@ -33,8 +28,5 @@ private:
     QLineEdit* address;
     QLineEdit* port;
     QWidget* connectButton;
-    std::vector<RoomMenuItem> shown;
-    // Shared with FoundRooms' observer, which may still be running on a discovery thread when
-    // the menu goes.
-    std::shared_ptr<CoalescedCall> refreshCall;
+    RoomsMenuFeed feed; // last: it may call refresh() as soon as it exists
 };

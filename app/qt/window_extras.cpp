@@ -2,8 +2,11 @@
 // activation watched through an event filter.
 #include "app/qt/window_extras.h"
 
+#include "app/qt/atspi_announcer.h"
 #include "app/qt/desktop_notifier.h"
+#include "app/qt/desktop_theme.h"
 #include "app/qt/qt_settings_store.h"
+#include "app/qt/tray_icon.h"
 #include "features/window_features.h"
 
 #include <QAction>
@@ -48,8 +51,15 @@ WindowExtras::WindowExtras(QWidget* target, QMenuBar* bar, QLineEdit* name, QLin
                            QLineEdit* port, std::function<void()> rerenderLog)
     : QObject(target), window(target), rerender(std::move(rerenderLog)),
       store(std::make_unique<QtSettingsStore>()), notifier(new DesktopNotifier(target)),
-      features(std::make_unique<WindowFeatures>(*notifier, *store, TranscriptFolder())),
-      tickTimer(new QTimer(this)) {
+      announcer(new AtSpiAnnouncer(this)), tray(new TrayIcon(
+                                               this, [this] { bringBack(); },
+                                               [this] {
+                                                   quitting = true;
+                                                   window->close();
+                                               })),
+      features(std::make_unique<WindowFeatures>(*notifier, *announcer, *tray, *store,
+                                                TranscriptFolder())),
+      tickTimer(new QTimer(this)), theme(new DesktopTheme(this, features->settings().theme)) {
     chooseSaveFile = [this] {
         return QFileDialog::getSaveFileName(window, QStringLiteral("Save log"),
                                             QDir::homePath() + QStringLiteral("/parlox-log.txt"),
@@ -66,6 +76,9 @@ WindowExtras::WindowExtras(QWidget* target, QMenuBar* bar, QLineEdit* name, QLin
         scheduleTick();
     });
     window->installEventFilter(this);
+    // Announcements wait while the user types.
+    if (auto* input = window->findChild<QLineEdit*>(QStringLiteral("IDC_INPUT")))
+        connect(input, &QLineEdit::textEdited, this, [this] { features->keyTyped(); });
 }
 
 WindowExtras::~WindowExtras() = default;
@@ -89,6 +102,12 @@ void WindowExtras::addMenus(QMenuBar* bar) {
     connect(keep, &QAction::toggled, this, [this](bool on) { features->setKeepTranscripts(on); });
     bar->insertMenu(first, log);
 
+    addNotifyMenu(bar, first);
+    addViewMenu(bar, first);
+}
+
+void WindowExtras::addNotifyMenu(QMenuBar* bar, QAction* first) {
+    const Settings& settings = features->settings();
     auto* notify = new QMenu(QStringLiteral("Notify"), bar);
     auto* group = new QActionGroup(notify);
     const struct {
@@ -106,7 +125,45 @@ void WindowExtras::addMenus(QMenuBar* bar) {
         connect(action, &QAction::triggered, this,
                 [this, mode = choice.mode] { features->setNotifyMode(mode); });
     }
+    notify->addSeparator();
+    const struct {
+        const char* text;
+        const char* objectName;
+        bool checked;
+        void (WindowFeatures::*set)(bool);
+    } switches[] = {
+        {"&Announce new lines", "IDM_ANNOUNCE", settings.announce, &WindowFeatures::setAnnounce},
+        {"&Sound", "IDM_SOUND", settings.sound, &WindowFeatures::setSound},
+        {"&Keep running in the notification area when closed", "IDM_KEEP_IN_NOTIFICATION_AREA",
+         settings.keepInNotificationArea, &WindowFeatures::setKeepInNotificationArea}};
+    for (const auto& entry : switches) {
+        QAction* action = AddChoice(notify, entry.text, entry.objectName, entry.checked);
+        connect(action, &QAction::toggled, this,
+                [this, set = entry.set](bool on) { (features.get()->*set)(on); });
+    }
     bar->insertMenu(first, notify);
+}
+
+void WindowExtras::addViewMenu(QMenuBar* bar, QAction* first) {
+    auto* view = new QMenu(QStringLiteral("View"), bar);
+    auto* group = new QActionGroup(view);
+    const struct {
+        const char* text;
+        const char* objectName;
+        ThemeChoice choice;
+    } choices[] = {{"&Follow the desktop", "IDM_THEME_FOLLOW_DESKTOP", ThemeChoice::FollowDesktop},
+                   {"&Light", "IDM_THEME_LIGHT", ThemeChoice::Light},
+                   {"&Dark", "IDM_THEME_DARK", ThemeChoice::Dark}};
+    for (const auto& choice : choices) {
+        QAction* action = AddChoice(view, choice.text, choice.objectName,
+                                    features->settings().theme == choice.choice);
+        group->addAction(action);
+        connect(action, &QAction::triggered, this, [this, chosen = choice.choice] {
+            features->setTheme(chosen);
+            theme->setChoice(chosen);
+        });
+    }
+    bar->insertMenu(first, view);
 }
 
 void WindowExtras::roomStarting(bool hosting, const FieldTexts& fields) {
@@ -120,6 +177,22 @@ void WindowExtras::linesArrived(const ChatViewModel::LogUpdate& update) {
 
 void WindowExtras::closing(const FieldTexts& fields) {
     features->closing(fields);
+}
+
+bool WindowExtras::hidOnClose() {
+    if (quitting || !features->settings().keepInNotificationArea || !TrayIcon::available())
+        return false;
+    window->hide();
+    features->windowHidden(true);
+    return true;
+}
+
+void WindowExtras::bringBack() {
+    window->show();
+    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->raise();
+    window->activateWindow();
+    features->windowHidden(false);
 }
 
 void WindowExtras::saveLog() {
@@ -138,7 +211,11 @@ void WindowExtras::scheduleTick() {
 }
 
 bool WindowExtras::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == window && event->type() == QEvent::ActivationChange && window->isActiveWindow())
-        features->windowActivated();
+    if (watched == window && event->type() == QEvent::ActivationChange) {
+        if (window->isActiveWindow())
+            features->windowActivated();
+        else
+            features->windowDeactivated();
+    }
     return QObject::eventFilter(watched, event);
 }

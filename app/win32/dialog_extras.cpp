@@ -66,8 +66,10 @@ std::unique_ptr<SettingsStore> OpenSettingsStore() {
 
 DialogExtras::DialogExtras(HWND target, HICON icon, std::function<void()> rerenderLog)
     : window(target), rerender(std::move(rerenderLog)), store(OpenSettingsStore()),
-      notifier(std::make_unique<TrayNotifier>(target, icon)),
-      windowFeatures(std::make_unique<WindowFeatures>(*notifier, *store, TranscriptFolder())) {
+      notifier(std::make_unique<TrayNotifier>(target, icon)), announcer(target),
+      windowFeatures(std::make_unique<WindowFeatures>(*notifier, announcer, *notifier, *store,
+                                                      TranscriptFolder())),
+      theme(std::make_unique<DialogTheme>(target, windowFeatures->settings().theme)) {
     isActive = ::GetForegroundWindow() == window;
 }
 
@@ -87,10 +89,21 @@ void DialogExtras::addMenus(HMENU bar) {
     ::AppendMenuW(notifyMenu, MF_STRING, IDM_NOTIFY_EVERY_LINE, L"&Every line");
     ::AppendMenuW(notifyMenu, MF_STRING, IDM_NOTIFY_MENTIONS, L"Only lines that &mention my name");
     ::AppendMenuW(notifyMenu, MF_STRING, IDM_NOTIFY_NONE, L"&None");
-    // First on the bar, ahead of whatever menus it has (Log, Notify, then the others, About last).
+    ::AppendMenuW(notifyMenu, MF_SEPARATOR, 0, nullptr);
+    ::AppendMenuW(notifyMenu, MF_STRING, IDM_ANNOUNCE, L"&Announce new lines");
+    ::AppendMenuW(notifyMenu, MF_STRING, IDM_SOUND, L"&Sound");
+    ::AppendMenuW(notifyMenu, MF_STRING, IDM_KEEP_IN_NOTIFICATION_AREA,
+                  L"&Keep running in the notification area when closed");
+    viewMenu = ::CreatePopupMenu();
+    ::AppendMenuW(viewMenu, MF_STRING, IDM_THEME_FOLLOW_DESKTOP, L"&Follow the desktop");
+    ::AppendMenuW(viewMenu, MF_STRING, IDM_THEME_LIGHT, L"&Light");
+    ::AppendMenuW(viewMenu, MF_STRING, IDM_THEME_DARK, L"&Dark");
+    // First on the bar, ahead of whatever menus it has (Log, Notify, View, then the others, About
+    // last).
     ::InsertMenuW(bar, 0, MF_BYPOSITION | MF_POPUP, reinterpret_cast<UINT_PTR>(logMenu), L"Log");
     ::InsertMenuW(bar, 1, MF_BYPOSITION | MF_POPUP, reinterpret_cast<UINT_PTR>(notifyMenu),
                   L"Notify");
+    ::InsertMenuW(bar, 2, MF_BYPOSITION | MF_POPUP, reinterpret_cast<UINT_PTR>(viewMenu), L"View");
     checkMenus();
     ::DrawMenuBar(window);
 }
@@ -102,6 +115,16 @@ void DialogExtras::checkMenus() {
                     settings.keepTranscripts ? MF_CHECKED : MF_UNCHECKED);
     ::CheckMenuRadioItem(notifyMenu, IDM_NOTIFY_EVERY_LINE, IDM_NOTIFY_NONE,
                          IDM_NOTIFY_EVERY_LINE + static_cast<int>(settings.notify), MF_BYCOMMAND);
+    const struct {
+        int id;
+        bool on;
+    } switches[] = {{IDM_ANNOUNCE, settings.announce},
+                    {IDM_SOUND, settings.sound},
+                    {IDM_KEEP_IN_NOTIFICATION_AREA, settings.keepInNotificationArea}};
+    for (const auto& entry : switches)
+        ::CheckMenuItem(notifyMenu, entry.id, entry.on ? MF_CHECKED : MF_UNCHECKED);
+    ::CheckMenuRadioItem(viewMenu, IDM_THEME_FOLLOW_DESKTOP, IDM_THEME_DARK,
+                         IDM_THEME_FOLLOW_DESKTOP + static_cast<int>(settings.theme), MF_BYCOMMAND);
 }
 
 bool DialogExtras::command(int id) {
@@ -125,6 +148,30 @@ bool DialogExtras::command(int id) {
     case IDM_NOTIFY_NONE:
         windowFeatures->setNotifyMode(static_cast<NotifyMode>(id - IDM_NOTIFY_EVERY_LINE));
         break;
+    case IDM_ANNOUNCE:
+        windowFeatures->setAnnounce(!settings.announce);
+        break;
+    case IDM_SOUND:
+        windowFeatures->setSound(!settings.sound);
+        break;
+    case IDM_KEEP_IN_NOTIFICATION_AREA:
+        windowFeatures->setKeepInNotificationArea(!settings.keepInNotificationArea);
+        break;
+    case IDM_THEME_FOLLOW_DESKTOP:
+    case IDM_THEME_LIGHT:
+    case IDM_THEME_DARK: {
+        const auto chosen = static_cast<ThemeChoice>(id - IDM_THEME_FOLLOW_DESKTOP);
+        windowFeatures->setTheme(chosen);
+        theme->setChoice(chosen);
+        break;
+    }
+    case IDM_TRAY_OPEN:
+        bringBack();
+        return true;
+    case IDM_TRAY_QUIT:
+        quitting = true;
+        ::PostMessageW(window, WM_CLOSE, 0, 0);
+        return true;
     default:
         return false;
     }
@@ -136,6 +183,41 @@ void DialogExtras::activated(bool active) {
     isActive = active;
     if (active)
         windowFeatures->windowActivated();
+    else
+        windowFeatures->windowDeactivated();
+}
+
+bool DialogExtras::hidOnClose() {
+    if (quitting || !windowFeatures->settings().keepInNotificationArea)
+        return false;
+    ::ShowWindow(window, SW_HIDE);
+    windowFeatures->windowHidden(true);
+    if (notifier->iconShown())
+        return true;
+    // No notification area to come back through: closing closes.
+    windowFeatures->windowHidden(false);
+    return false;
+}
+
+void DialogExtras::bringBack() {
+    ::ShowWindow(window, ::IsIconic(window) ? SW_RESTORE : SW_SHOW);
+    ::SetForegroundWindow(window);
+    windowFeatures->windowHidden(false);
+}
+
+void DialogExtras::showIconMenu() {
+    HMENU menu = ::CreatePopupMenu();
+    ::AppendMenuW(menu, MF_STRING, IDM_TRAY_OPEN, L"&Open Parlox");
+    ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    ::AppendMenuW(menu, MF_STRING, IDM_TRAY_QUIT, L"&Quit");
+    ::SetMenuDefaultItem(menu, IDM_TRAY_OPEN, FALSE);
+    POINT at{};
+    ::GetCursorPos(&at);
+    // The menu closes when the user clicks elsewhere only if its owner is the foreground window.
+    ::SetForegroundWindow(window);
+    ::TrackPopupMenu(menu, TPM_RIGHTBUTTON, at.x, at.y, 0, window, nullptr);
+    ::PostMessageW(window, WM_NULL, 0, 0);
+    ::DestroyMenu(menu);
 }
 
 void DialogExtras::scheduleTick() {
@@ -160,8 +242,8 @@ void DialogExtras::timer(UINT_PTR id) {
 
 void DialogExtras::trayIcon(LPARAM event) {
     const auto what = static_cast<UINT>(LOWORD(event));
-    if (what != NIN_BALLOONUSERCLICK && what != WM_LBUTTONUP && what != NIN_SELECT)
-        return;
-    ::ShowWindow(window, SW_RESTORE);
-    ::SetForegroundWindow(window);
+    if (what == WM_CONTEXTMENU || what == WM_RBUTTONUP)
+        showIconMenu();
+    else if (what == NIN_BALLOONUSERCLICK || what == WM_LBUTTONUP || what == NIN_SELECT)
+        bringBack();
 }

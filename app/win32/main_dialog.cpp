@@ -219,8 +219,26 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         Initialise(window);
         return 1;
     case WM_COMMAND:
+        if (HIWORD(wParam) == EN_CHANGE) {
+            if (LOWORD(wParam) == IDC_INPUT && Dialog.extras)
+                Dialog.extras->keyTyped();
+            return 0;
+        }
         Command(window, LOWORD(wParam));
         return 0;
+    // Light and dark.
+    case WM_SETTINGCHANGE:
+        if (Dialog.extras)
+            Dialog.extras->settingChanged(lParam);
+        return 0;
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+        return Dialog.extras ? reinterpret_cast<INT_PTR>(Dialog.extras->controlColours(
+                                   message, reinterpret_cast<HDC>(wParam)))
+                             : 0;
     case WM_REFRESH_VIEW:
         Dialog.refreshCall->taken();
         RefreshAtFrameRate(window);
@@ -250,6 +268,9 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         RunUiTasks();
         return 0;
     case WM_CLOSE:
+        // Kept running in the notification area: the window hides, and the room goes on.
+        if (Dialog.extras && Dialog.extras->hidOnClose())
+            return 0;
         // The live roles end first (their threads are waited for here, outside ChatLock), then
         // the modal loop ends on the quit message and the window goes.
         Dialog.commands.close();

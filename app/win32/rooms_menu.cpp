@@ -1,10 +1,9 @@
-// The Rooms menu: rebuilt from FoundRooms on every change, on the dialog's thread.
+// The Rooms menu: rebuilt from the feed's items whenever they change, on the dialog's thread.
 #include "app/win32/rooms_menu.h"
 
 #include "app/win32/posted_call.h"
 #include "app/win32/wide_text.h"
 #include "commands/control_table.h"
-#include "commands/room_discovery.h"
 
 #include <string>
 
@@ -23,44 +22,33 @@ UINT PlaceOfMenuWith(HMENU bar, UINT command) {
 
 } // namespace
 
-RoomsMenu::RoomsMenu(HWND owner) : dialog(owner), popup(::CreatePopupMenu()) {
+RoomsMenu::RoomsMenu(HWND owner)
+    : dialog(owner), popup(::CreatePopupMenu()),
+      feed(std::make_shared<PostedCall>(owner, WM_REFRESH_ROOMS)) {
     HMENU bar = ::GetMenu(dialog);
     ::InsertMenuW(bar, PlaceOfMenuWith(bar, IDM_ABOUT), MF_BYPOSITION | MF_POPUP,
                   reinterpret_cast<UINT_PTR>(popup), L"Rooms");
     ::DrawMenuBar(dialog);
-    refreshCall = std::make_shared<PostedCall>(dialog, WM_REFRESH_ROOMS);
-    FoundRooms.setObserver([call = refreshCall] { call->request(); });
     refresh();
 }
 
-RoomsMenu::~RoomsMenu() {
-    FoundRooms.setObserver({});
-    refreshCall->detach();
-}
-
 void RoomsMenu::refresh() {
-    refreshCall->taken();
-    std::vector<RoomMenuItem> items = RoomMenuItems(FoundRooms.snapshot());
+    if (!feed.refresh())
+        return;
     while (::GetMenuItemCount(popup) > 0)
         ::DeleteMenu(popup, 0, MF_BYPOSITION);
-    for (size_t i = 0; i < items.size(); ++i) {
-        // A name's own ampersands are shown, not taken for mnemonic marks.
-        std::wstring text;
-        for (wchar_t c : WideFromUtf8(items[i].text)) {
-            text += c;
-            if (c == L'&')
-                text += L'&';
-        }
+    const std::vector<RoomMenuItem>& items = feed.items();
+    for (size_t i = 0; i < items.size(); ++i)
         ::AppendMenuW(popup, MF_STRING | (items[i].enabled ? MF_ENABLED : MF_GRAYED),
-                      static_cast<UINT_PTR>(IDM_ROOM_FIRST + static_cast<int>(i)), text.c_str());
-    }
-    shown = std::move(items);
+                      static_cast<UINT_PTR>(IDM_ROOM_FIRST + static_cast<int>(i)),
+                      WideFromUtf8(MenuEntryText(items[i])).c_str());
 }
 
 bool RoomsMenu::choose(int id) {
-    if (id < IDM_ROOM_FIRST || id >= IDM_ROOM_FIRST + static_cast<int>(shown.size()))
+    const std::vector<RoomMenuItem>& items = feed.items();
+    if (id < IDM_ROOM_FIRST || id >= IDM_ROOM_FIRST + static_cast<int>(items.size()))
         return false;
-    const RoomMenuItem& item = shown[static_cast<size_t>(id - IDM_ROOM_FIRST)];
+    const RoomMenuItem& item = items[static_cast<size_t>(id - IDM_ROOM_FIRST)];
     if (!item.enabled)
         return true;
     ::SetDlgItemTextW(dialog, IDC_ADDRESS, WideFromUtf8(item.address).c_str());

@@ -2,14 +2,9 @@
 // one fills the IP and Port fields and moves the focus to Connect, so that Enter joins.
 #pragma once
 
-#include "commands/room_menu_items.h"
+#include "commands/rooms_menu_feed.h"
 
 #include <windows.h>
-
-#include <memory>
-#include <vector>
-
-class PostedCall;
 
 // Posted to the dialog when FoundRooms changed.
 inline constexpr UINT WM_REFRESH_ROOMS = WM_APP + 17;
@@ -21,9 +16,6 @@ class RoomsMenu {
 public:
     // Puts the menu into the dialog's menu bar, right before the menu that holds IDM_ABOUT.
     explicit RoomsMenu(HWND dialog);
-    ~RoomsMenu();
-    RoomsMenu(const RoomsMenu&) = delete;
-    RoomsMenu& operator=(const RoomsMenu&) = delete;
 
     // For WM_REFRESH_ROOMS: shows what FoundRooms holds now.
     void refresh();
@@ -33,8 +25,5 @@ public:
 private:
     HWND dialog;
     HMENU popup;
-    std::vector<RoomMenuItem> shown;
-    // Shared with FoundRooms' observer, which may still be running on a discovery thread when
-    // the menu goes.
-    std::shared_ptr<PostedCall> refreshCall;
+    RoomsMenuFeed feed;
 };

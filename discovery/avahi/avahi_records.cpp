@@ -2,7 +2,6 @@
 // most TXT_STRING_LIMIT TXT strings.
 #include "discovery/avahi/avahi_records.h"
 
-#include <algorithm>
 #include <cstring>
 
 RoomRecord RecordFromAvahi(const char* name, const AvahiAddress* address, uint16_t port,
@@ -17,13 +16,12 @@ RoomRecord RecordFromAvahi(const char* name, const AvahiAddress* address, uint16
         record.ipv4 = bytes;
     }
     record.srvPort = port;
-    // Avahi's lists hold their strings last added first; the record's order is the other way
-    // round. Every string is read (the daemon bounds their number), then the first ones kept.
-    for (AvahiStringList* entry = txt; entry != nullptr; entry = avahi_string_list_get_next(entry))
+    // A resolver's list holds the strings in the record's order: the daemon's parse of the record
+    // puts them last first, and the client library turns them round again as it takes them from
+    // the bus. The first ones are kept; where a key repeats, its first copy is the one that counts.
+    for (AvahiStringList* entry = txt; entry != nullptr && record.txt.size() < TXT_STRING_LIMIT;
+         entry = avahi_string_list_get_next(entry))
         record.txt.emplace_back(reinterpret_cast<const char*>(avahi_string_list_get_text(entry)),
                                 avahi_string_list_get_size(entry));
-    std::reverse(record.txt.begin(), record.txt.end());
-    if (record.txt.size() > TXT_STRING_LIMIT)
-        record.txt.resize(TXT_STRING_LIMIT);
     return record;
 }

@@ -3,13 +3,12 @@
 #include "app/qt/main_window.h"
 #include "commands/room_discovery.h"
 #include "tests/support/find_control.h"
+#include "tests/support/menu_picture.h"
 
 #include <QApplication>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPainter>
-#include <QPixmap>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -36,16 +35,7 @@ int main(int argc, char** argv) {
     if (rooms == nullptr || !QTest::qWaitFor([rooms] { return rooms->actions().size() == 2; }))
         return 1;
     rooms->setActiveAction(rooms->actions()[0]);
-    // The window as it paints itself, and the open menu where it drops down from its title.
-    auto* bar = window.findChild<QMenuBar*>();
-    const QPoint below = bar->mapTo(&window, bar->actionGeometry(rooms->menuAction()).bottomLeft());
-    const QPixmap menu = rooms->grab();
-    QPixmap shot(window.size().expandedTo(QSize(below.x() + menu.width() + 4, 0)));
-    shot.fill(window.palette().color(QPalette::Window));
-    QPainter painter(&shot);
-    painter.drawPixmap(0, 0, window.grab());
-    painter.drawPixmap(below, menu);
-    painter.end();
+    const QPixmap shot = WithMenuOpen(window, window.findChild<QMenuBar*>(), rooms);
     if (!shot.save(QString::fromLocal8Bit(argv[1]), "PNG")) {
         std::fprintf(stderr, "rooms_menu_screenshot: cannot write %s\n", argv[1]);
         return 1;

@@ -176,10 +176,13 @@ void WindowExtrasTest::menusStandBeforeAbout() {
     QStringList titles;
     for (QAction* menu : window->findChild<QMenuBar*>()->actions())
         titles << menu->text();
-    QCOMPARE(titles, QStringList({"Log", "Notify", "Rooms", "About"}));
+    QCOMPARE(titles, QStringList({"Log", "Notify", "View", "Rooms", "About"}));
     QVERIFY(action("IDM_NOTIFY_EVERY_LINE")->isChecked());
-    QVERIFY(!action("IDM_SHOW_TIMES")->isChecked());
-    QVERIFY(!action("IDM_KEEP_TRANSCRIPTS")->isChecked());
+    QVERIFY(action("IDM_ANNOUNCE")->isChecked());
+    QVERIFY(action("IDM_THEME_FOLLOW_DESKTOP")->isChecked());
+    for (const char* off : {"IDM_SHOW_TIMES", "IDM_KEEP_TRANSCRIPTS", "IDM_SOUND",
+                            "IDM_KEEP_IN_NOTIFICATION_AREA", "IDM_THEME_LIGHT", "IDM_THEME_DARK"})
+        QVERIFY2(!action(off)->isChecked(), off);
     QCOMPARE(field("IDC_NAME")->text(), QStringLiteral("<name>"));
     QCOMPARE(field("IDC_ADDRESS")->text(), QStringLiteral("localhost"));
     QCOMPARE(field("IDC_PORT")->text(), QStringLiteral("5000"));
@@ -190,29 +193,36 @@ void WindowExtrasTest::lineFromSomeoneElseNotifiesOthersNever() {
     AppendLog("<<Connected to: %s on port %d>>", "10.0.0.7", 5000);
     SetUserName(2, "Cy");
     AppendChatLine("Ann", "my own line");
-    AppendChatLine("Bob", "<b>hi</b> & bye");
+    // The body is markup to the service, and it shows breaks and frame markers as marks.
+    AppendChatLine("B\xEF\xB7\x90ob", "<b>hi</b>\xE2\x80\xA9\xEF\xB7\x91 & bye");
     QTRY_COMPARE(service.calls.size(), 1);
     const NotificationService::Call& call = service.calls[0];
     QCOMPARE(call.appName, QStringLiteral("Parlox"));
     QCOMPARE(call.replacesId, 0u);
     QCOMPARE(call.icon, QString::fromUtf8(APP_ID));
-    QCOMPARE(call.summary, QStringLiteral("Bob in Parlox"));
-    QCOMPARE(call.body, QStringLiteral("&lt;b&gt;hi&lt;/b&gt; &amp; bye"));
+    QCOMPARE(call.summary, QStringLiteral("B\uFFFDob in Parlox"));
+    QCOMPARE(call.body, QStringLiteral("&lt;b&gt;hi&lt;/b&gt;\u00B6\uFFFD &amp; bye"));
     QVERIFY(call.actions.contains(QStringLiteral("default")));
     QCOMPARE(call.hints.value(QStringLiteral("desktop-entry")).toString(),
              QString::fromUtf8(APP_ID));
+    QVERIFY(!call.hints.contains(QStringLiteral("sound-name"))); // Sound is off at first
 }
 
+// With Sound on, the burst's first notification asks for the message sound and its update does not.
 void WindowExtrasTest::linesWithinTwoSecondsUpdateTheNotification() {
+    const QString sound = QStringLiteral("sound-name");
+    action("IDM_SOUND")->trigger();
     connectAs(QStringLiteral("Ann"));
     AppendChatLine("Bob", "one");
     QTRY_COMPARE(service.calls.size(), 1);
+    QCOMPARE(service.calls[0].hints.value(sound).toString(), QStringLiteral("message-new-instant"));
     AppendChatLine("Bob", "two");
     AppendChatLine("Cy", "three");
     QTRY_COMPARE_WITH_TIMEOUT(service.calls.size(), 2, 10000);
     QCOMPARE(service.calls[1].replacesId, 41u);
     QCOMPARE(service.calls[1].body, QStringLiteral("3 new lines"));
     QCOMPARE(service.calls[1].summary, QStringLiteral("Cy in Parlox"));
+    QVERIFY(!service.calls[1].hints.contains(sound));
 }
 
 void WindowExtrasTest::notifyChoicesAndBoldMentions() {

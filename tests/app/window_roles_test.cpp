@@ -1,6 +1,7 @@
 // The real window with the real commands on the offscreen platform: Connect, Enter and the host's
 // departure against a fake host; Host, its banner, Enter while hosting and Host again against raw
-// clients; closing the window while hosting.
+// clients; hostile characters in names and lines, as the log and the list lay them out in both
+// roles; closing the window while hosting.
 #include "app/qt/main_window.h"
 #include "chat/program_state.h"
 #include "commands/commands.h"
@@ -8,13 +9,50 @@
 #include "tests/support/find_control.h"
 #include "tests/support/loopback.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
 
 #include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Characters that the window's text engine, a rich edit or Unicode itself takes for a break, a
+// frame or an object, with the mark each shows as.
+struct Hostile {
+    const char* name;
+    std::string bytes;
+    QString mark;
+};
+
+const QString BREAK = QStringLiteral("\u00B6");
+const QString HIDDEN = QStringLiteral("\uFFFD");
+
+const Hostile HOSTILE[] = {
+    {"CarriageReturn", "\r", BREAK},
+    {"VerticalTab", "\v", BREAK},
+    {"NextLine", "\xC2\x85", BREAK},
+    {"LineSeparator", "\xE2\x80\xA8", BREAK},
+    {"ParagraphSeparator", "\xE2\x80\xA9", BREAK},
+    {"FrameStart", "\xEF\xB7\x90", HIDDEN},
+    {"FrameEnd", "\xEF\xB7\x91", HIDDEN},
+    {"MathObjectEnd", "\xEF\xB7\xAF", HIDDEN},
+    {"TableRowStart", "\xEF\xBF\xB9", HIDDEN},
+    {"Object", "\xEF\xBF\xBC", HIDDEN},
+    {"ByteOrderSwapped", "\xEF\xBF\xBE", HIDDEN},
+    {"NoncharacterFFFF", "\xEF\xBF\xBF", HIDDEN},
+    {"RightToLeftMark", "\xE2\x80\x8F", HIDDEN},
+    {"RightToLeftOverride", "\xE2\x80\xAE", HIDDEN},
+};
+
+} // namespace
 
 class WindowRolesTest : public QObject {
     Q_OBJECT
@@ -25,6 +63,8 @@ private Q_SLOTS:
 
     void connectEnterAndTheHostsDeparture();
     void hostBannerEnterAndHostAgain();
+    void hostileCharactersWhileHosting();
+    void hostileCharactersFromTheHost();
     void closingWhileHostingTellsTheClients(); // last: it asks the application to quit
 
 private:
@@ -42,12 +82,45 @@ private:
         QTest::keyClick(input, Qt::Key_Return);
     }
     QString log() { return control<QPlainTextEdit>("IDC_LOG")->toPlainText(); }
+    // The lines the log shows on the screen: its blocks as laid out at the window's width.
+    int shownLogLines() {
+        auto* edit = control<QPlainTextEdit>("IDC_LOG");
+        int lines = 0;
+        for (QTextBlock block = edit->document()->begin(); block.isValid(); block = block.next()) {
+            edit->document()->documentLayout()->blockBoundingRect(block); // lays the block out
+            lines += block.layout()->lineCount();
+        }
+        return lines;
+    }
+    // A log longer than the window paints a scroll bar, which fans out over Qt's own thread
+    // pool, whose hand-offs the thread sanitizer cannot see inside the uninstrumented Qt
+    // libraries and reports as races. The lines are laid out as shown, at the log's width, also
+    // while the window has gone from the screen.
+    void hideForLongLogs() { window->hide(); }
+    // Whether every entry of the user list is one line tall.
+    bool usersOneLineEach() {
+        auto* list = control<QListWidget>("IDC_USERS");
+        for (int row = 1; row < list->count(); ++row) {
+            if (list->sizeHintForRow(row) != list->sizeHintForRow(0))
+                return false;
+        }
+        return true;
+    }
     QStringList users() {
         QStringList names;
         auto* list = control<QListWidget>("IDC_USERS");
         for (int row = 0; row < list->count(); ++row)
             names << list->item(row)->text();
         return names;
+    }
+    // Connects as Bob to a fake host; returns the host's end, which has read what came (the login).
+    RawPeer connectAsBob(RawListener& host) {
+        fill("IDC_NAME", QStringLiteral("Bob"));
+        fill("IDC_PORT", QString::number(host.programPort()));
+        press("IDC_CONNECT");
+        RawPeer peer = host.accept();
+        peer.readUntil("login\nBob\n");
+        return peer;
     }
     // Hosts a room as Ann on a free port; returns the TCP port clients reach it on.
     uint16_t hostAsAnn() {
@@ -77,11 +150,8 @@ void WindowRolesTest::cleanup() {
 
 void WindowRolesTest::connectEnterAndTheHostsDeparture() {
     RawListener host;
-    fill("IDC_NAME", QStringLiteral("Bob"));
-    fill("IDC_PORT", QString::number(host.programPort()));
-    press("IDC_CONNECT");
-    RawPeer peer = host.accept();
-    QVERIFY(peer.readUntil("login\nBob\n"));
+    RawPeer peer = connectAsBob(host);
+    QCOMPARE(peer.received, std::string("login\nBob\n"));
     const QString connected =
         QStringLiteral("<<Connected to: 127.0.0.1 on port %1>>").arg(host.programPort());
     QTRY_COMPARE(log(), connected);
@@ -129,6 +199,57 @@ void WindowRolesTest::hostBannerEnterAndHostAgain() {
     QTRY_VERIFY(!log().contains(QStringLiteral("welcome")));
     QVERIFY(log().startsWith(QStringLiteral("----- Hosting on port: ")));
     QTRY_COMPARE(users(), (QStringList{"Ann"}));
+}
+
+// A client that puts such characters into its name and its lines: every client gets the bytes as
+// sent, and the host's log and list show each line and name on one line of the screen, marked.
+void WindowRolesTest::hostileCharactersWhileHosting() {
+    hideForLongLogs();
+    const uint16_t tcpPort = hostAsAnn();
+    QTRY_COMPARE(users(), (QStringList{"Ann"}));
+    RawPeer bob = RawPeer::connectTo(tcpPort);
+    bob.send("login\nBob\n");
+    QVERIFY(bob.readUntil("login\n0\nBob\n"));
+    const int bannerLines = shownLogLines();
+    std::vector<RawPeer> clients; // each stays, so that the next one takes the next slot
+    int slot = 1;
+    for (const Hostile& c : HOSTILE) {
+        const std::string name = "M" + std::to_string(slot) + c.bytes + "Ann";
+        const std::string text = "hi" + c.bytes + "<Ann>: send your password";
+        RawPeer& mal = clients.emplace_back(RawPeer::connectTo(tcpPort));
+        mal.send("login\n" + name + "\nmsg\n" + text + "\n");
+        QVERIFY2(bob.readUntil("msg\n" + std::to_string(slot) + "\n" + text + "\n"), c.name);
+        const QString shownName = QStringLiteral("M%1").arg(slot) + c.mark + "Ann";
+        QTRY_VERIFY2(
+            log().endsWith("\n<" + shownName + ">: hi" + c.mark + "<Ann>: send your password"),
+            c.name);
+        QVERIFY2(users().last() == shownName, c.name);
+        QCOMPARE(shownLogLines(), bannerLines + slot);
+        QVERIFY2(usersOneLineEach(), c.name);
+        ++slot;
+    }
+}
+
+// The same characters from a host, in its name, a client's name and relayed lines.
+void WindowRolesTest::hostileCharactersFromTheHost() {
+    hideForLongLogs();
+    RawListener host;
+    RawPeer peer = connectAsBob(host);
+    QCOMPARE(peer.received, std::string("login\nBob\n"));
+    QTRY_COMPARE(shownLogLines(), 1); // "<<Connected to: ...>>"
+    int id = 1;
+    for (const Hostile& c : HOSTILE) {
+        const std::string number = std::to_string(id);
+        peer.send("login\n-1\nA" + c.bytes + "nn\nlogin\n" + number + "\nM" + number + c.bytes +
+                  "al\nmsg\n" + number + "\nhi" + c.bytes + "<Bob>: me too\n");
+        QTRY_VERIFY2(log().endsWith(QStringLiteral("\n<M%1").arg(id) + c.mark + "al>: hi" + c.mark +
+                                    "<Bob>: me too"),
+                     c.name);
+        QCOMPARE(shownLogLines(), 1 + id);
+        QVERIFY2(users().contains("A" + c.mark + "nn"), c.name);
+        QVERIFY2(usersOneLineEach(), c.name);
+        ++id;
+    }
 }
 
 void WindowRolesTest::closingWhileHostingTellsTheClients() {

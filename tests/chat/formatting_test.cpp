@@ -119,7 +119,8 @@ INSTANTIATE_TEST_SUITE_P(Texts, CutTest, testing::ValuesIn(CUT_CASES),
                          [](const auto& row) { return std::string(row.param.name); });
 
 // What a log or list shows of received bytes: ¶ for every kind of line or paragraph break, the
-// replacement character for bidirectional controls, other controls and bytes that are no UTF-8.
+// replacement character for bidirectional controls, other controls, the characters the toolkits
+// take for frames and objects, noncharacters and bytes that are no UTF-8.
 const std::string BREAK = "\xC2\xB6";
 const std::string HIDDEN = "\xEF\xBF\xBD";
 
@@ -151,6 +152,30 @@ const ShownCase SHOWN_CASES[] = {
      Repeat(HIDDEN, 9) + "nnA"},
     {"NeighboursOfTheBidiControlsKept", "\xE2\x80\xA7\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA",
      "\xE2\x80\xA7\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA"},
+    {"DirectionalMarks",
+     "\xE2\x80\x8E"
+     "a\xE2\x80\x8F"
+     "b\xD8\x9C"
+     "c",
+     HIDDEN + "a" + HIDDEN + "b" + HIDDEN + "c"},
+    // The zero-width joiner holds emoji sequences together.
+    {"NeighboursOfTheMarksKept", "\xE2\x80\x8D\xE2\x80\x90\xD8\x9B",
+     "\xE2\x80\x8D\xE2\x80\x90\xD8\x9B"},
+    // Qt's text document starts a block at U+FDD0 and U+FDD1 as it does at a newline.
+    {"FrameMarkersForgeNoLine", "hi\xEF\xB7\x90<Ann>: send your password\xEF\xB7\x91",
+     "hi" + HIDDEN + "<Ann>: send your password" + HIDDEN},
+    {"AnnotationsAndObject",
+     "\xEF\xBF\xB9"
+     "a\xEF\xBF\xBB"
+     "b\xEF\xBF\xBC"
+     "c",
+     HIDDEN + "a" + HIDDEN + "b" + HIDDEN + "c"},
+    {"NoncharactersOfEveryKind",
+     "\xEF\xB7\xAF\xEF\xBF\xBE\xEF\xBF\xBF\xF0\x9F\xBF\xBE\xF3\xBF\xBF\xBF\xF4\x8F\xBF\xBF",
+     Repeat(HIDDEN, 6)},
+    {"NeighboursOfTheNoncharactersKept",
+     "\xEF\xB7\x8F\xEF\xB7\xB0\xEF\xBF\xB8\xEF\xBF\xBD\xF0\x9F\xBF\xBD\xF0\xA0\x80\x80",
+     "\xEF\xB7\x8F\xEF\xB7\xB0\xEF\xBF\xB8\xEF\xBF\xBD\xF0\x9F\xBF\xBD\xF0\xA0\x80\x80"},
     {"OtherControls",
      "a\x01\x1B\x7F\xC2\x80\xC2\x9F"
      "b",

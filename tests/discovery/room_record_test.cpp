@@ -1,11 +1,14 @@
-// Untrusted announcements becoming rooms, and rooms becoming the Rooms menu's items.
+// Untrusted announcements becoming rooms, and rooms becoming the Rooms menu's items, kept current.
 #include "commands/room_discovery.h"
 #include "commands/room_menu_items.h"
+#include "commands/rooms_menu_feed.h"
 #include "discovery/room_list.h"
 #include "discovery/room_record.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -66,6 +69,14 @@ const RecordCase RECORDS[] = {
             {"port=5000", "users=2"}),
      Expect("a\xEF\xBF\xBD\xEF\xBF\xBD"
             "b")},
+    {"FrameMarkerObjectAndDirectionalMarkReplaced",
+     Record("a\xEF\xB7\x90"
+            "b\xEF\xBF\xBC"
+            "c\xE2\x80\x8F",
+            {"port=5000", "users=2"}),
+     Expect("a\xEF\xBF\xBD"
+            "b\xEF\xBF\xBD"
+            "c\xEF\xBF\xBD")},
     {"NulInsideReplaced", Record(std::string("a\0b", 3), {"port=5000", "users=2"}),
      Expect("a\xEF\xBF\xBD"
             "b")},
@@ -174,6 +185,33 @@ TEST(RoomMenuItems, EmptyUnavailableAndCutAtFifty) {
     EXPECT_EQ(items[ROOM_MENU_LIMIT - 1].text, "r049 \u2014 10.0.0.1, port 5000, 1 person");
     EXPECT_EQ(items.back().text, "\u2026 and 950 more");
     EXPECT_FALSE(items.back().enabled);
+}
+
+// A window's call that only counts what is asked of it.
+struct CountedCall : WindowCall {
+    std::atomic<int> requests{0};
+    bool detached = false;
+    void request() override { ++requests; }
+    void taken() override {}
+    void detach() override { detached = true; }
+};
+
+TEST(RoomsMenuFeed, FollowsFoundRoomsWhileItExists) {
+    auto call = std::make_shared<CountedCall>();
+    {
+        RoomsMenuFeed feed(call);
+        ASSERT_TRUE(feed.refresh());
+        EXPECT_EQ(Texts(feed.items()),
+                  (std::vector<std::string>{"No rooms found on this network (disabled)"}));
+        EXPECT_FALSE(feed.refresh()); // nothing changed: nothing to show again
+        FoundRooms.put("a", {"R&D", "10.0.0.7", 6000, 2});
+        EXPECT_EQ(call->requests, 1);
+        ASSERT_TRUE(feed.refresh());
+        EXPECT_EQ(MenuEntryText(feed.items().at(0)), "R&&D \u2014 10.0.0.7, port 6000, 2 people");
+    }
+    EXPECT_TRUE(call->detached);
+    FoundRooms.remove("a");
+    EXPECT_EQ(call->requests, 1); // the feed is no observer any more
 }
 
 TEST(RoomInstanceName, TheNameFieldOrTheMachine) {

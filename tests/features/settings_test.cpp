@@ -31,6 +31,10 @@ TEST(SettingsTest, FirstStartGivesTheWindowsDefaults) {
     EXPECT_EQ(settings.notify, NotifyMode::EveryLine);
     EXPECT_FALSE(settings.showTimes);
     EXPECT_FALSE(settings.keepTranscripts);
+    EXPECT_TRUE(settings.announce);
+    EXPECT_FALSE(settings.sound);
+    EXPECT_FALSE(settings.keepInNotificationArea);
+    EXPECT_EQ(settings.theme, ThemeChoice::FollowDesktop);
 }
 
 TEST(SettingsTest, RoundTrip) {
@@ -42,9 +46,15 @@ TEST(SettingsTest, RoundTrip) {
     settings.notify = NotifyMode::Mentions;
     settings.showTimes = true;
     settings.keepTranscripts = true;
+    settings.announce = false;
+    settings.sound = true;
+    settings.keepInNotificationArea = true;
+    settings.theme = ThemeChoice::Dark;
     SaveSettings(store, settings);
     EXPECT_EQ(LoadSettings(store), settings);
     EXPECT_EQ(store.values["notify"], "mentions");
+    EXPECT_EQ(store.values["theme"], "dark");
+    EXPECT_EQ(store.values["announce"], "false");
     settings.notify = NotifyMode::None;
     SaveSettings(store, settings);
     EXPECT_EQ(LoadSettings(store).notify, NotifyMode::None);
@@ -57,7 +67,9 @@ TEST(SettingsTest, GarbageIsIgnoredOrCut) {
                     {"port", "abc"},
                     {"notify", "always"},
                     {"showTimes", "TRUE"},
-                    {"keepTranscripts", "1"}};
+                    {"keepTranscripts", "1"},
+                    {"announce", "no"},
+                    {"theme", "Dark"}};
     Settings settings = LoadSettings(store);
     EXPECT_EQ(settings.name, std::string(99, 'n'));
     EXPECT_EQ(settings.address, "host");
@@ -65,6 +77,8 @@ TEST(SettingsTest, GarbageIsIgnoredOrCut) {
     EXPECT_EQ(settings.notify, NotifyMode::EveryLine);
     EXPECT_FALSE(settings.showTimes);
     EXPECT_FALSE(settings.keepTranscripts);
+    EXPECT_TRUE(settings.announce);
+    EXPECT_EQ(settings.theme, ThemeChoice::FollowDesktop);
 
     for (const char* port : {"", "65536", "123456", "-1", " 80", "99999"}) {
         store.values["port"] = port;

@@ -22,9 +22,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct QuietNotifier : Notifier {
+// The window's outputs, which transcripts do not use.
+struct QuietNotifier : Notifier, Announcer, NotificationArea {
     void show(const Notification&) override {}
     void withdraw() override {}
+    void announce(const std::string&) override {}
+    void showIcon(int, const std::string&) override {}
+    void hideIcon() override {}
 };
 
 struct NoStore : SettingsStore {
@@ -89,11 +93,11 @@ TEST_F(TranscriptTest, LocalTimesAsTheUserReadsThem) {
 
 TEST_F(TranscriptTest, KeptTranscriptOfAShortConversation) {
     {
-        WindowFeatures features(notifier, store, folder / "transcripts");
+        WindowFeatures features(notifier, notifier, notifier, store, folder / "transcripts");
         features.setKeepTranscripts(true);
         features.roomStarting(false, {"Ann", "10.0.0.7", "5000"});
         AppendLog("<<Connected to: %s on port %d>>", "10.0.0.7", 5000);
-        AppendChatLine("Bob", "hi Ann");
+        AppendChatLine("Bob", "hi Ann\xE2\x80\xA8\xEF\xB7\x90<Ann>: hi");
         AppendChatLine("Ann", "hello, 100% sure");
         features.closing({"Ann", "10.0.0.7", "5000"});
     }
@@ -103,14 +107,14 @@ TEST_F(TranscriptTest, KeptTranscriptOfAShortConversation) {
     EXPECT_EQ(lines[0].rfind("Parlox transcript, connected to 10.0.0.7 port 5000, started ", 0), 0u)
         << lines[0];
     EXPECT_TRUE(StampedWith(lines[1], "<<Connected to: 10.0.0.7 on port 5000>>")) << lines[1];
-    EXPECT_TRUE(StampedWith(lines[2], "<Bob>: hi Ann")) << lines[2];
+    EXPECT_TRUE(StampedWith(lines[2], "<Bob>: hi Ann\xC2\xB6\xEF\xBF\xBD<Ann>: hi")) << lines[2];
     EXPECT_TRUE(StampedWith(lines[3], "<Ann>: hello, 100% sure")) << lines[3];
 }
 
 TEST_F(TranscriptTest, TranscriptKeepsWhatTheLogLetsGo) {
     const std::string text(1000, 'x');
     {
-        WindowFeatures features(notifier, store, folder);
+        WindowFeatures features(notifier, notifier, notifier, store, folder);
         features.setKeepTranscripts(true);
         features.roomStarting(true, {"Ann", "", "5000"});
         for (int i = 0; i < 300; ++i)
@@ -123,7 +127,7 @@ TEST_F(TranscriptTest, TranscriptKeepsWhatTheLogLetsGo) {
 }
 
 TEST_F(TranscriptTest, SaveLogWritesWhatTheLogHolds) {
-    WindowFeatures features(notifier, store, folder);
+    WindowFeatures features(notifier, notifier, notifier, store, folder);
     features.roomStarting(true, {"Ann", "", "6000"});
     AppendChatLine("Ann", "first");
     AppendChatLine("Bob", "\xC3\xA9t\xC3\xA9");
@@ -144,9 +148,12 @@ bool WaitForErrorLine() {
 }
 
 // A transcript that cannot be written stops with one line in the log and loses nothing else.
-void ExpectStopsWithOneErrorLine(WindowFeatures& features) {
+// A long first line fails its write before any flush.
+void ExpectStopsWithOneErrorLine(WindowFeatures& features, size_t firstLineBytes = 0) {
     features.setKeepTranscripts(true);
     features.roomStarting(false, {"Ann", "10.0.0.7", "5000"});
+    if (firstLineBytes > 0)
+        AppendLogLine(std::string(firstLineBytes, 'x'));
     AppendChatLine("Bob", "one");
     ASSERT_TRUE(WaitForErrorLine());
     AppendChatLine("Bob", "two");
@@ -159,7 +166,7 @@ void ExpectStopsWithOneErrorLine(WindowFeatures& features) {
 
 TEST_F(TranscriptTest, FolderThatIsAFile) {
     std::ofstream(folder / "file") << "x";
-    WindowFeatures features(notifier, store, folder / "file");
+    WindowFeatures features(notifier, notifier, notifier, store, folder / "file");
     ExpectStopsWithOneErrorLine(features);
 }
 
@@ -171,7 +178,7 @@ TEST_F(TranscriptTest, ReadOnlyFolder) {
         GTEST_SKIP() << "a read-only folder is writable here (root, or no such permission)";
     }
     {
-        WindowFeatures features(notifier, store, folder);
+        WindowFeatures features(notifier, notifier, notifier, store, folder);
         ExpectStopsWithOneErrorLine(features);
     }
     fs::permissions(folder, fs::perms::owner_all);
@@ -179,14 +186,26 @@ TEST_F(TranscriptTest, ReadOnlyFolder) {
 }
 
 TEST_F(TranscriptTest, FullDisk) {
-    // Writes to /dev/full fail as on a full disk (ENOSPC); the room's file is a link to it.
+    // Writes to /dev/full fail as on a full disk (ENOSPC); the room's file is a link to it. The
+    // system's words for it reach the log whether the disk is found full by a flush or by a write
+    // of a line longer than the stream holds.
     std::error_code error;
     fs::create_symlink("/dev/full", folder / "10.0.0.7-5000.txt", error);
     if (error || !fs::exists("/dev/full"))
         GTEST_SKIP() << "no /dev/full to stand in for a full disk";
-    WindowFeatures features(notifier, store, folder);
-    ExpectStopsWithOneErrorLine(features);
-    EXPECT_NE(ChatView.logText().find("No space left on device"), std::string::npos);
+    for (const size_t firstLineBytes : {size_t{0}, size_t{64 * 1024}}) {
+        SCOPED_TRACE(firstLineBytes);
+        {
+            std::lock_guard<CheckedMutex> guard(ChatLock);
+            ResetChatView(true);
+        }
+        WindowFeatures features(notifier, notifier, notifier, store, folder);
+        ExpectStopsWithOneErrorLine(features, firstLineBytes);
+        const std::string log = ChatView.logText();
+        const size_t errorLine = log.find("<<Error: ");
+        EXPECT_NE(log.find(": No space left on device>>"), std::string::npos)
+            << (errorLine == std::string::npos ? "no error line" : log.substr(errorLine, 200));
+    }
 }
 
 } // namespace

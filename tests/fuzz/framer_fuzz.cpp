@@ -6,8 +6,9 @@
 // messages), then the size of every read. Every block must be terminated and within the buffer.
 // - A peer of ours ends every message with a newline and never sends an empty field. The whole
 //   stream is already waiting, reads cut it anywhere, and the messages handed over must equal
-//   those of the whole stream parsed at once; a login or line that the connection's end cuts
-//   short never reaches the host's handler.
+//   those of the whole stream parsed at once, except that the host keeps no more of a message
+//   than its buffer holds; a login or line that the connection's end cuts short, however long,
+//   never reaches the host's handler.
 // - A peer that writes the bare protocol ends relayed lines without a newline and sends empty
 //   fields for an empty name or line. Each message is a send of its own that arrives in reads of
 //   its own (later sends come within the grace); each message must be handed over as that send
@@ -55,8 +56,9 @@ std::string Field(FuzzedDataProvider& input, size_t limit) {
     return field;
 }
 
-// One message of at most MessageFramer::BUFFER_SIZE - 1 bytes, so that it can always arrive
-// whole; a longer one is handed over in pieces by design.
+// One message. To a client at most MessageFramer::BUFFER_SIZE - 1 bytes, so that it can always
+// arrive whole (a longer one is handed over in pieces by design); to the host now and then one
+// that runs past the buffer.
 std::string NextMessage(FuzzedDataProvider& input, Receiver receiver) {
     const int kind = input.ConsumeIntegralInRange(0, 2);
     std::string message = kind == 0 ? "login\n" : kind == 1 ? "msg\n" : "logoff\n";
@@ -64,9 +66,18 @@ std::string NextMessage(FuzzedDataProvider& input, Receiver receiver) {
         message += std::to_string(input.ConsumeIntegralInRange(-1, 31)) + "\n";
     if (kind != 2) {
         const size_t room = MessageFramer::BUFFER_SIZE - 1 - message.size() - 1;
-        message += Field(input, std::min<size_t>(room, input.ConsumeBool() ? 16 : 1100)) + "\n";
+        size_t limit = std::min<size_t>(room, input.ConsumeBool() ? 16 : 1100);
+        if (receiver == Receiver::Host && input.ConsumeIntegralInRange(0, 7) == 0)
+            limit = 3 * MessageFramer::BUFFER_SIZE;
+        message += Field(input, limit) + "\n";
     }
     return message;
+}
+
+// What the host hands over of a message: the buffer's worth before its newline.
+std::string KeptByTheHost(const std::string& message) {
+    const size_t kept = MessageFramer::BUFFER_SIZE - 1;
+    return message.size() - 1 <= kept ? message : message.substr(0, kept) + "\n";
 }
 
 // One message as a peer that writes the bare protocol sends it: relays to a client without a
@@ -150,14 +161,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         CheckBareSends(input, receiver);
         return 0;
     }
-    std::string stream;
+    std::string stream, kept;
     const int messages = input.ConsumeIntegralInRange(1, 24);
     for (int i = 0; i < messages; ++i) {
-        stream += std::string(input.ConsumeIntegralInRange(0, 2) == 0 ? 1 : 0, '\n');
-        stream += NextMessage(input, receiver);
+        const std::string newlines(input.ConsumeIntegralInRange(0, 2) == 0 ? 1 : 0, '\n');
+        const std::string message = NextMessage(input, receiver);
+        stream += newlines + message;
+        kept += newlines + KeptByTheHost(message);
     }
     std::vector<Parsed> expected;
-    ParseInto(stream.data(), stream.size(), receiver, expected);
+    ParseInto(kept.data(), kept.size(), receiver, expected);
     // The host drops a login or line that the connection's end cuts before its newline.
     if (receiver == Receiver::Host && input.ConsumeBool()) {
         const std::string cut = NextMessage(input, receiver);

@@ -1,10 +1,13 @@
-// dialog_screenshot: shows the main dialog with a room in it and saves the window as a 24-bit BMP
-// at the path it is given. scripts/screenshot-windows.sh runs it under Wine and makes
-// docs/window-windows.png from the picture. A tool, not a test.
+// dialog_screenshot: shows the main dialog with a room in it, light or dark, and saves the window
+// as a 24-bit BMP at the path it is given. scripts/screenshot-windows.sh runs it under Wine and
+// makes docs/window-windows.png and docs/window-windows-dark.png from the pictures. A tool, not a
+// test.
+#include "app/win32/dialog_extras.h"
 #include "app/win32/main_dialog.h"
 #include "app/win32/rich_edit_log.h"
 #include "chat/window_ops.h"
 #include "commands/control_table.h"
+#include "tests/support/sample_room.h"
 #include "tests/support/wait.h"
 
 #include <commctrl.h>
@@ -43,18 +46,7 @@ std::vector<char> CaptureScreen(const RECT& frame, BITMAPINFOHEADER& header) {
 
 void ShowRoom(HWND dialog) {
     ::SetWindowTextW(::GetDlgItem(dialog, IDC_NAME), L"Ann");
-    AppendLog("----- Hosting on port: %d -----", 5000);
-    AppendLog("IP List:");
-    AppendLog("     1) %s", "office-pc");
-    AppendLog("     2) %s", "192.168.1.20");
-    AppendLog("----------------------------------------");
-    SetUserName(HOST_ID, "Ann");
-    SetUserName(0, "Bob");
-    SetUserName(1, "Chlo\xc3\xa9");
-    AppendChatLine("Bob", "Morning! Lunch at 12?");
-    AppendChatLine("Ann", "Sure, the usual place.");
-    AppendChatLine("Chlo\xc3\xa9", "Count me in \xe2\x80\x93 sch\xc3\xb6ne Gr\xc3\xbc\xc3\x9f"
-                                   "e from upstairs");
+    ShowSampleRoom(false);
     ::SetWindowTextW(::GetDlgItem(dialog, IDC_INPUT), L"See you there");
 }
 
@@ -75,8 +67,9 @@ bool WriteBmp(const char* path, const BITMAPINFOHEADER& header, const std::vecto
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: dialog_screenshot PICTURE.bmp\n");
+    const bool dark = argc == 3 && std::string(argv[2]) == "dark";
+    if (argc != 2 && !dark) {
+        std::fprintf(stderr, "usage: dialog_screenshot PICTURE.bmp [dark]\n");
         return 2;
     }
     ::InitCommonControls();
@@ -90,6 +83,8 @@ int main(int argc, char** argv) {
     bool saved = false;
     HWND dialog = nullptr;
     if (WaitFor([&dialog] { return (dialog = MainDialogWindow()) != nullptr; })) {
+        // The View menu's choice; the dialog remembers it, so the light picture sets its own.
+        ::SendMessageW(dialog, WM_COMMAND, dark ? IDM_THEME_DARK : IDM_THEME_FOLLOW_DESKTOP, 0);
         ShowRoom(dialog);
         const HWND log = ::GetDlgItem(dialog, IDC_LOG);
         const bool filled =

@@ -4,6 +4,7 @@
 #include <winsock2.h>
 
 #include "app/win32/dialog_extras.h"
+#include "app/win32/dialog_theme.h"
 #include "app/win32/dialog_view.h"
 #include "app/win32/ini_store.h"
 #include "app/win32/main_dialog.h"
@@ -11,6 +12,7 @@
 #include "app/win32/rich_edit_log.h"
 #include "app/win32/rooms_menu.h"
 #include "app/win32/tray_notifier.h"
+#include "app/win32/uia_announcer.h"
 #include "app/win32/wide_text.h"
 #include "chat/chat_client.h"
 #include "chat/chat_server.h"
@@ -19,13 +21,16 @@
 #include "commands/control_table.h"
 #include "commands/room_discovery.h"
 #include "discovery/dnsapi/dnsapi_discovery.h"
+#include "tests/support/contrast.h"
 #include "tests/support/wait.h"
 
 #include <commctrl.h>
 #include <richedit.h>
+#include <uiautomationcore.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -159,15 +164,91 @@ BOOL WINAPI RecordFlash(PFLASHWINFO flash) {
     return TRUE;
 }
 
+// "add <tip>", "tip <tip>" (the icon changed), "balloon <title> | <text>", "delete".
 BOOL WINAPI RecordNotifyIcon(DWORD what, PNOTIFYICONDATAW data) {
-    std::string call = what == NIM_ADD ? "add" : what == NIM_MODIFY ? "modify" : "delete";
-    if (what == NIM_MODIFY && (data->uFlags & NIF_INFO)) {
-        call += " " + Utf8FromWide(data->szInfoTitle) + " | " + Utf8FromWide(data->szInfo);
+    std::string call;
+    if (what == NIM_ADD) {
+        call = "add " + Utf8FromWide(data->szTip);
+    } else if (what == NIM_MODIFY && (data->uFlags & NIF_INFO)) {
+        call = "balloon " + Utf8FromWide(data->szInfoTitle) + " | " + Utf8FromWide(data->szInfo);
         if (data->dwInfoFlags & NIIF_RESPECT_QUIET_TIME)
             call += " (quiet time respected)";
+        if (!(data->dwInfoFlags & NIIF_NOSOUND))
+            call += " (with the shell's sound)";
+    } else if (what == NIM_MODIFY) {
+        call = "tip " + Utf8FromWide(data->szTip);
+    } else {
+        call = "delete";
     }
     ShellRecord.add(call);
     return TRUE;
+}
+
+BOOL WINAPI RecordSound(LPCWSTR sound, HMODULE, DWORD flags) {
+    ShellRecord.add("sound " + Utf8FromWide(sound) + ((flags & SND_ASYNC) ? " async" : ""));
+    return TRUE;
+}
+
+// UI Automation: a host provider that is only counted, and the notifications raised on it.
+struct FakeProvider : IRawElementProviderSimple {
+    std::atomic<int> references{0};
+    HRESULT WINAPI QueryInterface(REFIID, void** out) override {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG WINAPI AddRef() override { return ++references; }
+    ULONG WINAPI Release() override { return --references; }
+    HRESULT WINAPI get_ProviderOptions(ProviderOptions*) override { return E_NOTIMPL; }
+    HRESULT WINAPI GetPatternProvider(PATTERNID, IUnknown**) override { return E_NOTIMPL; }
+    HRESULT WINAPI GetPropertyValue(PROPERTYID, VARIANT*) override { return E_NOTIMPL; }
+    HRESULT WINAPI get_HostRawElementProvider(IRawElementProviderSimple**) override {
+        return E_NOTIMPL;
+    }
+};
+FakeProvider Provider;
+Recorder UiaRecord;
+
+HRESULT WINAPI RecordHostProvider(HWND window, IRawElementProviderSimple** provider) {
+    if (window != MainDialogWindow())
+        return E_INVALIDARG;
+    Provider.AddRef();
+    *provider = &Provider;
+    return S_OK;
+}
+
+HRESULT WINAPI RecordNotification(IRawElementProviderSimple* provider, int kind, int processing,
+                                  BSTR text, BSTR activity) {
+    UiaRecord.add((provider == &Provider ? "" : "(another provider) ") +
+                  Utf8FromWide(std::wstring(text, ::SysStringLen(text))) + " [" +
+                  std::to_string(kind) + "," + std::to_string(processing) + "," +
+                  Utf8FromWide(activity) + "]");
+    return S_OK;
+}
+
+// The dark title bar's attribute, and the controls put in the system's dark theme.
+Recorder ThemeRecord;
+
+HRESULT WINAPI RecordWindowAttribute(HWND, DWORD attribute, LPCVOID value, DWORD) {
+    ThemeRecord.add("attribute " + std::to_string(attribute) + " " +
+                    std::to_string(*static_cast<const BOOL*>(value)));
+    return S_OK;
+}
+
+HRESULT WINAPI RecordWindowTheme(HWND, LPCWSTR name, LPCWSTR) {
+    ThemeRecord.add(name == nullptr ? "theme default" : "theme " + Utf8FromWide(name));
+    return S_OK;
+}
+
+const wchar_t* const PERSONALIZE =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize";
+
+void SetAppsUseLightTheme(std::optional<DWORD> light) {
+    if (!light) {
+        ::RegDeleteKeyValueW(HKEY_CURRENT_USER, PERSONALIZE, L"AppsUseLightTheme");
+        return;
+    }
+    ::RegSetKeyValueW(HKEY_CURRENT_USER, PERSONALIZE, L"AppsUseLightTheme", REG_DWORD, &*light,
+                      sizeof(DWORD));
 }
 
 std::optional<std::wstring> RegistryValue(const wchar_t* name) {
@@ -189,8 +270,13 @@ protected:
     void SetUp() override {
         // Every test starts as a first start, with the shell calls recorded.
         ::RegDeleteTreeW(HKEY_CURRENT_USER, RegistryStore::KEY);
-        Shell = {RecordFlash, RecordNotifyIcon};
+        SetAppsUseLightTheme(std::nullopt);
+        Shell = {RecordFlash, RecordNotifyIcon, RecordSound};
+        Uia = {RecordHostProvider, RecordNotification};
+        ThemeApi = {RecordWindowAttribute, RecordWindowTheme};
         ShellRecord.taken();
+        UiaRecord.taken();
+        ThemeRecord.taken();
         std::lock_guard<CheckedMutex> guard(ChatLock);
         ResetChatView(true);
     }
@@ -288,18 +374,23 @@ TEST_F(MainDialog, MatchesItsTemplate) {
 
     HMENU bar = ::GetMenu(dialog);
     ASSERT_NE(bar, nullptr);
-    ASSERT_EQ(::GetMenuItemCount(bar), 4);
+    ASSERT_EQ(::GetMenuItemCount(bar), 5);
     wchar_t caption[40] = {};
     int position = 0;
-    for (const wchar_t* menu : {L"Log", L"Notify", L"Rooms", L"About"}) {
+    for (const wchar_t* menu : {L"Log", L"Notify", L"View", L"Rooms", L"About"}) {
         ::GetMenuStringW(bar, static_cast<UINT>(position++), caption, 32, MF_BYPOSITION);
         EXPECT_STREQ(caption, menu);
     }
-    // Nothing turned on at a first start but notifying of every line.
-    EXPECT_EQ(::GetMenuState(bar, IDM_NOTIFY_EVERY_LINE, MF_BYCOMMAND) & MF_CHECKED, MF_CHECKED);
-    for (int id : {IDM_NOTIFY_MENTIONS, IDM_NOTIFY_NONE, IDM_SHOW_TIMES, IDM_KEEP_TRANSCRIPTS})
+    // Nothing turned on at a first start but notifying of every line, announcing new lines and
+    // following the desktop's colours; with no preference there, the window looks as it always
+    // did.
+    for (int id : {IDM_NOTIFY_EVERY_LINE, IDM_ANNOUNCE, IDM_THEME_FOLLOW_DESKTOP})
+        EXPECT_EQ(::GetMenuState(bar, id, MF_BYCOMMAND) & MF_CHECKED, MF_CHECKED) << id;
+    for (int id : {IDM_NOTIFY_MENTIONS, IDM_NOTIFY_NONE, IDM_SHOW_TIMES, IDM_KEEP_TRANSCRIPTS,
+                   IDM_SOUND, IDM_KEEP_IN_NOTIFICATION_AREA, IDM_THEME_LIGHT, IDM_THEME_DARK})
         EXPECT_EQ(::GetMenuState(bar, id, MF_BYCOMMAND) & MF_CHECKED, 0u) << id;
-    HMENU popup = ::GetSubMenu(bar, 3);
+    EXPECT_TRUE(ThemeRecord.taken().empty());
+    HMENU popup = ::GetSubMenu(bar, 4);
     EXPECT_EQ(::GetMenuItemID(popup, 0), static_cast<UINT>(IDM_ABOUT));
     ::GetMenuStringW(popup, 0, caption, 32, MF_BYPOSITION);
     EXPECT_STREQ(caption, L"&About");
@@ -482,6 +573,20 @@ TEST_F(MainDialog, RoomsMenuListsRoomsAndChoosingOneFillsTheFields) {
 // The window closes promptly while it hosts a room and is a client in it, and leaves no role.
 // Finding rooms runs meanwhile, as in the program: where the system lacks it (Wine), the Rooms
 // menu says so and hosting and joining work all the same.
+// A port number whose swapped bytes were a free TCP port a moment ago, as the Port field takes it;
+// sin_port holds that TCP port in network byte order.
+std::wstring FreeProgramPort(sockaddr_in& address) {
+    SOCKET probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof address;
+    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    ::closesocket(probe);
+    return std::to_wstring(address.sin_port); // the port's bytes, swapped
+}
+
 TEST_F(MainDialog, ClosesWithLiveServerAndClient) {
     StartRoomDiscovery();
     open(WindowCommands{});
@@ -491,16 +596,8 @@ TEST_F(MainDialog, ClosesWithLiveServerAndClient) {
                                       std::string(DnsApiDiscovery::UNAVAILABLE) + " (disabled)"};
         }));
     }
-    // A port number whose swapped bytes were a free TCP port a moment ago.
-    SOCKET probe = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int length = sizeof address;
-    ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    ::closesocket(probe);
-    const std::wstring number = std::to_wstring(address.sin_port); // the port's bytes, swapped
+    const std::wstring number = FreeProgramPort(address);
 
     ::SetWindowTextW(item(IDC_NAME), L"host");
     ::SetWindowTextW(item(IDC_PORT), number.c_str());
@@ -524,9 +621,78 @@ TEST_F(MainDialog, ClosesWithLiveServerAndClient) {
     EXPECT_EQ(ActiveServer, nullptr);
 }
 
-// Lines from others while the window is in the background: the taskbar button flashes and a
-// balloon shows the line, then "N new lines" for a burst; the icon goes when the window is active.
-TEST_F(MainDialog, FlashAndBalloonForLinesFromOthers) {
+// A raw client whose name and lines hold what a rich edit, Qt's text engine or Unicode itself
+// takes for a break, a frame or an object: the clients get its bytes as sent, and the hosting
+// dialog's log and list show each line and name on one line, with the marks.
+TEST_F(MainDialog, HostileCharactersShowAsMarksOnOneLine) {
+    open(WindowCommands{});
+    sockaddr_in address{};
+    ::SetWindowTextW(item(IDC_NAME), L"Ann");
+    ::SetWindowTextW(item(IDC_PORT), FreeProgramPort(address).c_str());
+    ::PostMessageW(item(IDC_HOST), BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitFor([&] { return ::SendMessageW(item(IDC_USERS), LB_GETCOUNT, 0, 0) == 1; }));
+
+    const std::string pilcrow = "\xC2\xB6", replacement = "\xEF\xBF\xBD";
+    const struct {
+        std::string bytes;
+        const std::string& mark;
+    } hostile[] = {
+        {"\r", pilcrow},               // a paragraph's end to the rich edit
+        {"\v", pilcrow},               // a line break within a paragraph
+        {"\xE2\x80\xA8", pilcrow},     // U+2028 LINE SEPARATOR
+        {"\xE2\x80\xA9", pilcrow},     // U+2029 PARAGRAPH SEPARATOR
+        {"\a", replacement},           // the end of a table cell
+        {"\xEF\xBF\xB9", replacement}, // U+FFF9, which starts a table row
+        {"\xEF\xBF\xBC", replacement}, // U+FFFC, an embedded object
+        {"\xEF\xB7\x90", replacement}, // U+FDD0, a math object's start; Qt's frame start
+        {"\xEF\xB7\xAF", replacement}, // U+FDEF, a math object's end
+        {"\xEF\xBF\xBF", replacement}, // U+FFFF, a noncharacter
+        {"\xE2\x80\x8F", replacement}, // U+200F RIGHT-TO-LEFT MARK
+    };
+    SOCKET mal = ::socket(AF_INET, SOCK_STREAM, 0);
+    const DWORD timeoutMs = 5000;
+    ::setsockopt(mal, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs),
+                 sizeof timeoutMs);
+    ASSERT_EQ(::connect(mal, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    std::string name = "M", shownName = "M", sent, relayed, shownLines;
+    for (const auto& c : hostile) {
+        name += c.bytes + "a";
+        shownName += c.mark + "a";
+    }
+    sent = "login\n" + name + "\n";
+    for (const auto& c : hostile) {
+        const std::string text = "x" + c.bytes + "<Ann>: y";
+        sent += "msg\n" + text + "\n";
+        relayed += "msg\n0\n" + text + "\n";
+        shownLines += "<" + shownName + ">: x" + c.mark + "<Ann>: y\n";
+    }
+    ASSERT_EQ(::send(mal, sent.data(), static_cast<int>(sent.size()), 0), int(sent.size()));
+    std::string received;
+    char buffer[4096];
+    while (received.find(relayed) == std::string::npos) {
+        const int got = ::recv(mal, buffer, sizeof buffer, 0);
+        ASSERT_GT(got, 0) << received;
+        received.append(buffer, size_t(got));
+    }
+
+    // The log holds the banner, then the lines; the control lays out one line for each, and the
+    // empty paragraph after the last.
+    ASSERT_TRUE(WaitFor([&] { return logText() == ChatView.logText(); })) << logText();
+    const std::string shown = logText();
+    EXPECT_EQ(shown.substr(shown.size() - shownLines.size()), shownLines);
+    const auto lines = std::count(shown.begin(), shown.end(), '\n');
+    EXPECT_EQ(::SendMessageW(item(IDC_LOG), EM_GETLINECOUNT, 0, 0), lines + 1);
+    wchar_t entry[512] = {};
+    ASSERT_EQ(::SendMessageW(item(IDC_USERS), LB_GETCOUNT, 0, 0), 2);
+    ::SendMessageW(item(IDC_USERS), LB_GETTEXT, 1, reinterpret_cast<LPARAM>(entry));
+    EXPECT_EQ(Utf8FromWide(entry), shownName);
+    ::closesocket(mal);
+}
+
+// Lines from others while the window is in the background: the taskbar button flashes, a balloon
+// shows the line, then "N new lines" for a burst, and the notification-area icon counts them; the
+// icon goes when the window is active.
+TEST_F(MainDialog, FlashBalloonAndIconForLinesFromOthers) {
     openRecorded();
     // Once the window is up and has the focus, it goes to the background.
     ASSERT_TRUE(WaitFor([&] { return focus() == item(IDC_NAME); }));
@@ -538,33 +704,195 @@ TEST_F(MainDialog, FlashAndBalloonForLinesFromOthers) {
     AppendChatLine("Bob", "hi <b>all</b>");
     const std::string flash = "flash " + std::to_string(FLASHW_TRAY | FLASHW_TIMERNOFG) + " window";
     std::vector<std::string> calls;
-    ASSERT_TRUE(WaitFor([&] {
-        for (std::string& call : ShellRecord.taken())
-            calls.push_back(std::move(call));
-        return calls.size() >= 3;
-    }));
-    EXPECT_EQ(calls,
-              (std::vector<std::string>{
-                  flash, "add", "modify Bob in Parlox | hi <b>all</b> (quiet time respected)"}));
+    const auto until = [&](const std::string& last, int timeoutMs = 5000) {
+        return WaitFor(
+            [&] {
+                for (std::string& call : ShellRecord.taken())
+                    calls.push_back(std::move(call));
+                return !calls.empty() && calls.back() == last;
+            },
+            timeoutMs);
+    };
+    ASSERT_TRUE(until("tip Parlox: 1 unread line"));
+    EXPECT_EQ(calls, (std::vector<std::string>{
+                         flash, "add Parlox",
+                         "balloon Bob in Parlox | hi <b>all</b> (quiet time respected)",
+                         "tip Parlox: 1 unread line"}));
 
     AppendChatLine("Bob", "two");
     AppendChatLine("Cy", "three");
     calls.clear();
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            for (std::string& call : ShellRecord.taken())
-                calls.push_back(std::move(call));
-            return calls.size() >= 2;
-        },
-        10000));
-    EXPECT_EQ(calls, (std::vector<std::string>{
-                         flash, "modify Cy in Parlox | 3 new lines (quiet time respected)"}));
+    ASSERT_TRUE(until("balloon Cy in Parlox | 3 new lines (quiet time respected)", 10000));
+    EXPECT_EQ(calls[calls.size() - 3], "tip Parlox: 3 unread lines");
+    EXPECT_EQ(calls[calls.size() - 2], flash);
 
     ::SendMessageW(dialog, WM_ACTIVATE, WA_ACTIVE, 0);
     EXPECT_EQ(ShellRecord.taken(), std::vector<std::string>{"delete"});
     AppendChatLine("Bob", "seen as it comes");
     ASSERT_TRUE(WaitFor([&] { return logText().find("seen as it comes") != std::string::npos; }));
     EXPECT_TRUE(ShellRecord.taken().empty());
+}
+
+// While the window is active, lines from others are raised as UI Automation notifications on the
+// dialog, a burst as one; own and program lines never; nothing while Announce new lines is off.
+TEST_F(MainDialog, AnnouncementsForScreenReaders) {
+    openRecorded();
+    ::SetWindowTextW(item(IDC_NAME), L"Ann");
+    ::SendMessageW(dialog, WM_COMMAND, IDC_CONNECT, 0);
+    ::SendMessageW(dialog, WM_ACTIVATE, WA_ACTIVE, 0);
+    AppendChatLine("Ann", "my own line");
+    AppendLog("<<Error: %s>>", "a program line");
+    AppendChatLine("Bob", "hello from Bob");
+    std::vector<std::string> said;
+    const auto heard = [&](size_t count) {
+        return WaitFor(
+            [&] {
+                for (std::string& call : UiaRecord.taken())
+                    said.push_back(std::move(call));
+                return said.size() >= count;
+            },
+            10000);
+    };
+    ASSERT_TRUE(heard(1));
+    EXPECT_EQ(said[0], "Bob: hello from Bob [0,2,Parlox.NewLines]");
+    AppendChatLine("Bob", "one");
+    AppendChatLine("Cy", "two");
+    ASSERT_TRUE(heard(2));
+    EXPECT_TRUE(said[1].rfind("2 new lines, from Bob and Cy [", 0) == 0 ||
+                said[1].rfind("Bob: one [", 0) == 0)
+        << said[1];
+    EXPECT_EQ(Provider.references, 0); // every provider given back
+
+    ::SendMessageW(dialog, WM_COMMAND, IDM_ANNOUNCE, 0);
+    AppendChatLine("Bob", "unheard");
+    ASSERT_TRUE(WaitFor([&] { return logText().find("unheard") != std::string::npos; }));
+    ::SendMessageW(dialog, WM_COMMAND, IDM_ANNOUNCE, 0);
+    AppendChatLine("Bob", "heard again");
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            for (std::string& call : UiaRecord.taken())
+                said.push_back(std::move(call));
+            return !said.empty() && said.back().rfind("Bob: heard again", 0) == 0;
+        },
+        10000));
+    for (const std::string& text : said)
+        EXPECT_TRUE(text.find("own line") == std::string::npos &&
+                    text.find("program line") == std::string::npos &&
+                    text.find("unheard") == std::string::npos)
+            << text;
+
+    // Where UIAutomationCore lacks the functions, nothing is raised and nothing fails.
+    Uia = {};
+    AppendChatLine("Bob", "into the void");
+    ASSERT_TRUE(WaitFor([&] { return logText().find("into the void") != std::string::npos; }));
+}
+
+// Sound: the instant-message sound once per burst, the balloon never with the shell's own. Keep
+// running in the notification area: closing hides the window and the room goes on; the icon
+// brings it back, and its Quit ends it.
+TEST_F(MainDialog, SoundAndKeepRunningInTheNotificationArea) {
+    openRecorded();
+    ::SetWindowTextW(item(IDC_NAME), L"Ann");
+    ::SendMessageW(dialog, WM_COMMAND, IDC_CONNECT, 0);
+    ::SendMessageW(dialog, WM_COMMAND, IDM_SOUND, 0);
+    ::SendMessageW(dialog, WM_ACTIVATE, WA_INACTIVE, 0);
+    AppendChatLine("Bob", "one");
+    AppendChatLine("Bob", "two");
+    std::vector<std::string> calls;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            for (std::string& call : ShellRecord.taken())
+                calls.push_back(std::move(call));
+            return std::count(calls.begin(), calls.end(),
+                              "balloon Bob in Parlox | 2 new lines (quiet time respected)") == 1;
+        },
+        10000));
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "sound Notification.IM async"), 1);
+
+    ::SendMessageW(dialog, WM_ACTIVATE, WA_ACTIVE, 0);
+    ::SendMessageW(dialog, WM_COMMAND, IDM_KEEP_IN_NOTIFICATION_AREA, 0);
+    ShellRecord.taken();
+    EXPECT_EQ(recorder.taken(), std::vector<std::string>{"connect Ann|localhost|5000"});
+    ::PostMessageW(dialog, WM_CLOSE, 0, 0);
+    calls.clear();
+    ASSERT_TRUE(WaitFor([&] {
+        for (std::string& call : ShellRecord.taken())
+            calls.push_back(std::move(call));
+        return !calls.empty();
+    }));
+    EXPECT_EQ(calls, std::vector<std::string>{"add Parlox"});
+    EXPECT_FALSE(::IsWindowVisible(dialog));
+    EXPECT_FALSE(finished);
+    EXPECT_TRUE(recorder.taken().empty()); // the room goes on
+
+    ::PostMessageW(dialog, WM_TRAY_ICON, 1, WM_LBUTTONUP);
+    ASSERT_TRUE(WaitFor([&] { return ::IsWindowVisible(dialog) != FALSE; }));
+    ::PostMessageW(dialog, WM_COMMAND, IDM_TRAY_QUIT, 0);
+    ASSERT_TRUE(WaitFor([this] { return finished.load(); }, 15000));
+    ui.join();
+    EXPECT_EQ(recorder.taken(), std::vector<std::string>{"close"});
+}
+
+// Dark when Windows prefers dark for apps: the title bar, the controls' colours and the rich edit;
+// every text at least 4.5:1 on its background. Followed when the setting changes; the View menu
+// overrides it.
+TEST_F(MainDialog, DarkAndLight) {
+    SetAppsUseLightTheme(0);
+    openRecorded();
+    std::vector<std::string> calls = ThemeRecord.taken();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls[0], "attribute 20 1");
+    EXPECT_EQ(calls[1], "theme DarkMode_Explorer");
+
+    // The colours the dialog paints its controls with, asked as the controls ask.
+    const HDC dc = ::CreateCompatibleDC(nullptr);
+    const auto colours = [&](UINT message) -> std::optional<std::pair<COLORREF, COLORREF>> {
+        const auto brush =
+            reinterpret_cast<HBRUSH>(::SendMessageW(dialog, message, reinterpret_cast<WPARAM>(dc),
+                                                    reinterpret_cast<LPARAM>(item(IDC_NAME))));
+        LOGBRUSH paint{};
+        if (brush == nullptr || ::GetObjectW(brush, sizeof paint, &paint) == 0)
+            return std::nullopt;
+        return std::pair{::GetTextColor(dc), paint.lbColor};
+    };
+    const auto contrast = [](COLORREF a, COLORREF b) {
+        return WcagContrast(GetRValue(a), GetGValue(a), GetBValue(a), GetRValue(b), GetGValue(b),
+                            GetBValue(b));
+    };
+    for (UINT message :
+         {WM_CTLCOLORDLG, WM_CTLCOLORSTATIC, WM_CTLCOLOREDIT, WM_CTLCOLORLISTBOX, WM_CTLCOLORBTN}) {
+        const auto pair = colours(message);
+        ASSERT_TRUE(pair.has_value()) << message;
+        EXPECT_GE(contrast(pair->first, pair->second), 4.5) << message;
+        EXPECT_LT(GetRValue(pair->second) + GetGValue(pair->second) + GetBValue(pair->second),
+                  3 * 80)
+            << message; // a dark background
+    }
+    CHARFORMAT2W format{};
+    format.cbSize = sizeof format;
+    ::SendMessageW(item(IDC_LOG), EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
+    // EM_SETBKGNDCOLOR answers with the colour it replaces: the log's background.
+    const auto logBackground =
+        static_cast<COLORREF>(::SendMessageW(item(IDC_LOG), EM_SETBKGNDCOLOR, 0, RGB(1, 2, 3)));
+    ::SendMessageW(item(IDC_LOG), EM_SETBKGNDCOLOR, 0, logBackground);
+    EXPECT_FALSE(format.dwEffects & CFE_AUTOCOLOR);
+    EXPECT_GE(contrast(format.crTextColor, logBackground), 4.5);
+
+    // Windows turns light: so does the window, with the system's colours.
+    SetAppsUseLightTheme(1);
+    ::SendMessageW(dialog, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"ImmersiveColorSet"));
+    calls = ThemeRecord.taken();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls[0], "attribute 20 0");
+    EXPECT_EQ(calls[1], "theme default");
+    EXPECT_EQ(colours(WM_CTLCOLOREDIT)->second, ::GetSysColor(COLOR_WINDOW));
+
+    // Dark from the menu, whatever Windows prefers; remembered for the next start.
+    ::SendMessageW(dialog, WM_COMMAND, IDM_THEME_DARK, 0);
+    EXPECT_EQ(ThemeRecord.taken().at(0), "attribute 20 1");
+    EXPECT_EQ(RegistryValue(L"theme"), L"dark");
+    ::DeleteDC(dc);
+    SetAppsUseLightTheme(std::nullopt);
 }
 
 // A mention shows bold, other lines plain; times come and go with the menu; Save log writes the

@@ -15,7 +15,12 @@ namespace {
 struct Feeder {
     explicit Feeder(Receiver side) : receiver(side), framer(side) {}
 
+    // Reads the whole stream, then the connection ends.
     void feed(const std::string& stream, const std::vector<size_t>& cuts) {
+        read(stream, cuts);
+        end();
+    }
+    void read(const std::string& stream, const std::vector<size_t>& cuts) {
         size_t from = 0;
         std::vector<size_t> ends = cuts;
         ends.push_back(stream.size());
@@ -30,6 +35,8 @@ struct Feeder {
                     [&](int) { return from < stream.size(); });
             }
         }
+    }
+    void end() {
         framer.flush([&](char* bytes, int32_t count) { deliver(bytes, count); });
     }
 
@@ -70,25 +77,45 @@ TEST(MessageFramerTest, EverySplitDeliversWholeMessagesInOrder) {
     }
 }
 
-TEST(MessageFramerTest, TailFillingTheBufferIsHandedOverInPieces) {
-    const std::string text(2000, 'a');
-    const std::string stream = "msg\nhi\nmsg\n" + text + "\nmsg\nyo\n";
+// Every 100 bytes a read.
+std::vector<size_t> CutsEvery100(const std::string& stream) {
     std::vector<size_t> cuts;
     for (size_t cut = 100; cut < stream.size(); cut += 100)
         cuts.push_back(cut);
-    Feeder feeder(Receiver::Host);
-    feeder.feed(stream, cuts);
+    return cuts;
+}
 
-    // The long message is cut where the buffer ends; its rest is skipped as non-keywords.
-    const std::vector<std::string> expected = {"msg hi", "msg " + text.substr(0, 1019), "msg yo"};
-    EXPECT_EQ(feeder.messages, expected);
-    ASSERT_GE(feeder.blocks.size(), 2u);
-    EXPECT_EQ(feeder.blocks[0], "msg\nhi\n");
-    EXPECT_EQ(feeder.blocks[1].size(), 1023u);
-    size_t delivered = 0;
-    for (const std::string& block : feeder.blocks)
-        delivered += block.size();
-    EXPECT_EQ(delivered, stream.size());
+// A line longer than the buffer. The host hands over what the buffer holds once the line's newline
+// has come, skips the rest of the line, and drops the line when the connection ends first; bytes
+// in its rest that look like a message are none. A client hands it over at once, in pieces: the
+// host's relayed lines end without a newline.
+TEST(MessageFramerTest, LineLongerThanTheBuffer) {
+    const std::string text(2000, 'a');
+    const std::string start = "msg\nhi\nmsg\n" + text;
+    const std::string kept = "msg " + text.substr(0, 1019);
+
+    Feeder host(Receiver::Host);
+    host.read(start, CutsEvery100(start));
+    EXPECT_EQ(host.messages, std::vector<std::string>{"msg hi"});
+    host.read("\nmsg\nyo\n", {});
+    EXPECT_EQ(host.messages, (std::vector<std::string>{"msg hi", kept, "msg yo"}));
+
+    Feeder cutByTheEnd(Receiver::Host);
+    cutByTheEnd.feed(start, CutsEvery100(start));
+    EXPECT_EQ(cutByTheEnd.messages, std::vector<std::string>{"msg hi"});
+
+    // The line's rest, from the read after the one that filled the buffer, is one token with it.
+    Feeder fillsExactly(Receiver::Host);
+    fillsExactly.read("msg\n" + text.substr(0, 1019), {});
+    EXPECT_TRUE(fillsExactly.messages.empty());
+    fillsExactly.feed("msg\nforged\nmsg\nyo\n", {});
+    EXPECT_EQ(fillsExactly.messages, (std::vector<std::string>{kept, "msg yo"}));
+
+    Feeder client(Receiver::Client);
+    const std::string relayed = "msg\n0\n" + text + "\nmsg\n0\nyo\n";
+    client.read(relayed, CutsEvery100(relayed));
+    EXPECT_EQ(client.messages,
+              (std::vector<std::string>{"msg 0 " + text.substr(0, 1017), "msg 0 yo"}));
 }
 
 // What a socket would say after each read: more bytes are already waiting, arrive within the
