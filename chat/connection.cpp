@@ -74,12 +74,10 @@ void Connection::end() {
     readerWaker.wake();
 }
 
-void Connection::wait(bool forBytes, int timeoutMs) {
-    // Only the reader releases the connection, so the handle stays valid while it waits here.
-    PollEntry watched[2] = {{readerWaker.pollHandle(), POLL_READABLE, 0},
-                            {forBytes ? socket.handle : NO_HANDLE, POLL_READABLE, 0}};
-    PollSockets(watched, 2, timeoutMs);
-    if (watched[0].ready)
+void Connection::wait(int timeoutMs) {
+    PollEntry watched{readerWaker.pollHandle(), POLL_READABLE, 0};
+    PollSockets(&watched, 1, timeoutMs);
+    if (watched.ready)
         readerWaker.drain();
 }
 

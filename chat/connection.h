@@ -49,16 +49,21 @@ public:
     bool silent() const { return !heard.load(std::memory_order_relaxed); }
     Clock::time_point connectedAt() const { return takenAt; }
 
-    // The reader, on its own thread. Each wait is the one place where the reader waits: for its
-    // socket to have bytes (forBytes) and for its wake-up, which the accept loop (a connection to
-    // serve), a sender that caught up (a hold ended), end() and quitReader() give; a held reader
-    // also for its next piece's time.
-    void wait(bool forBytes, int timeoutMs = -1);
+    // The reader, on its own thread. While it serves a connection and may read, it waits in its
+    // receive (woken by bytes, or by the end of the connection: end() shuts it down). Otherwise
+    // (between connections, or while the flow control holds its sender) it waits here for its
+    // wake-up, which the accept loop (a connection to serve), a sender that caught up (a hold
+    // ended), end() and quitReader() give; a held reader also for its next piece's time.
+    void wait(int timeoutMs = -1);
     bool quitting() const { return quit.load(); }
     // A connection taken since the last call.
     bool assigned() { return fresh.exchange(false); }
     bool ended() const { return ending.load(); }
-    int32_t receive(char* buffer, uint32_t size) { return socket.tryRecv(buffer, size); }
+    // Receives into buffer: what is there (WOULD_BLOCK when nothing is), or with `wait` as soon as
+    // something is. Only the reader releases the connection, so the handle stays valid meanwhile.
+    int32_t receive(char* buffer, uint32_t size, bool wait) {
+        return wait ? socket.recv(buffer, size) : socket.tryRecv(buffer, size);
+    }
     void markHeard() {
         if (!heard.load(std::memory_order_relaxed))
             heard.store(true, std::memory_order_relaxed);

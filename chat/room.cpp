@@ -92,7 +92,7 @@ void Room::serve(uint32_t slot) {
         while (!connection.assigned()) {
             if (connection.quitting())
                 return;
-            connection.wait(false);
+            connection.wait();
         }
         readConnection(connection, slot);
         uint64_t released = 0;
@@ -125,29 +125,22 @@ void Room::readConnection(Connection& connection, uint32_t slot) {
         const auto next = lastPiece + std::chrono::milliseconds(FlowControl::HELD_PIECE_MS);
         for (auto now = Connection::Clock::now();
              flow.held(slot) && !connection.ended() && now < next; now = Connection::Clock::now())
-            connection.wait(
-                false,
-                static_cast<int>(
-                    std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count() + 1));
+            connection.wait(static_cast<int>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count() + 1));
         return connection.ended();
     };
     // One read takes what a flood has waiting, and the framer gets it in pieces of what it has
     // room for; the flow control may hold the sender between any two pieces.
     char staged[READ_BYTES];
-    // After a read that filled the buffer more is likely waiting, and the next read goes without
-    // a wait; otherwise the reader waits for bytes first (a read that finds none would cost a
-    // system call for nothing in a quiet room).
+    // After a read that filled the buffer more is likely waiting, and the next read only takes
+    // what is there; otherwise the reader waits in its receive.
     bool full = false;
     for (;;) {
         if (heldUntilEnd())
             break;
-        if (!full)
-            connection.wait(true);
-        const int32_t received = connection.receive(staged, READ_BYTES);
+        const int32_t received = connection.receive(staged, READ_BYTES, !full);
         if (received == TcpSocket::WOULD_BLOCK) {
             full = false;
-            if (connection.ended())
-                break;
             continue;
         }
         if (received <= 0)

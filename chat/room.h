@@ -2,7 +2,7 @@
 // control, and how a message reaches the connections. ChatServer owns one while it runs and adds
 // the listening socket and the accept loop.
 //
-// Who waits where, and who wakes them. Each thread waits in one place, on one thing:
+// Who waits where, and who wakes them; in each of its states a thread waits in one place:
 //
 //   thread        waits in                        woken by
 //   accept loop   accept (a slot is free)         a connection; stop makes one
@@ -10,10 +10,12 @@
 //                 (every slot is taken)           only at the oldest silent slot's deadline, and
 //                                                 100 ms after descriptors ran out (nothing says
 //                                                 when they come back)
-//   slot reader   poll: its connection, its       bytes or the end of the connection; its waker:
-//                 waker                           a connection to serve, a hold on its sender
-//                                                 ended, the connection ended, quit; by time only
-//                                                 while held, for its next piece (HELD_PIECE_MS)
+//   slot reader   recv (serving a connection,     bytes, or the connection's end (the client's,
+//                 not held)                       or end() shutting it down: a drop, a silent
+//                                                 slot, stop)
+//                 poll: its waker (between        a connection to serve, a hold on its sender
+//                 connections, or held)           ended, end(), quit; by time only while held,
+//                                                 for its next piece (HELD_PIECE_MS)
 //   writer        poll: its waker, the            a connection taking bytes again; its waker:
 //                 connections that are behind     bytes handed over, finish(); by time only for
 //                                                 its next pass while a busy room keeps handing
