@@ -22,11 +22,6 @@ public:
     void stop();
 
 protected:
-    // Called by run() of a thread that serves others in bulk (a room's readers and writer): when
-    // the program's threads compete for the processor, this one gives way, so that a flood never
-    // keeps the window from answering. It still runs whenever there is room. Per platform
-    // (net/posix/, net/winsock/).
-    static void lowerPriority();
     // True when called on this object's own running thread.
     bool onOwnThread() const { return std::this_thread::get_id() == id.load(); }
 
