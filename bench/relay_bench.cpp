@@ -3,7 +3,7 @@
 // measures it and prints one figure per line, "name value", for bench/run_relay_bench.sh, which
 // runs it over and over and makes the tables and the chart. Not part of ctest.
 //
-//   relay_bench --relay ours|window|ngircd [--clients N] [--pattern P]
+//   relay_bench --relay ours|window|minimal|ngircd [--clients N] [--pattern P]
 //   relay_bench --target HOST:PORT --protocol ours|irc [--clients N] [--pattern P]
 //
 // --target measures a relay already running (under a profiler, say); --pattern runs one send
@@ -13,8 +13,12 @@
 // fan-out latency (one line at a time; us until every other client has it), then for each send
 // pattern (one line per send, 16 lines per send, the whole burst in one go) throughput in
 // deliveries/s with every delivery checked for loss, corruption, duplication and order, and the
-// relay's CPU per delivery; last the relay's RSS and threads, and for the window its event loop's
-// longest gap.
+// relay's CPU per delivery; last the relay's RSS and what the room added to it since before the
+// join, its threads, and for the window its event loop's longest gap. The relay's CPU per line of
+// the fan-out latency shows what the quiet room's path costs apart from the scheduling.
+//
+// Relays: ours, the hosting window, ngircd, and minimal_relay (bench/minimal_relay.cpp), the
+// least a host of our protocol can do, as a yardstick.
 //
 // Our host runs in a child process (this program, re-executed with --serve) so that its RSS, CPU
 // and threads are measured exactly as ngircd's are, without the bench's clients in them.
@@ -749,6 +753,9 @@ const SendPattern PATTERNS[] = {{"line", 1}, {"16", 16}, {"burst", 0}};
 // or a delivery was wrong.
 bool Measure(Protocol protocol, const std::string& host, uint16_t tcpPort, pid_t pid, int n,
              const std::string& only) {
+    // What the relay holds before anybody joins (the window: on the screen and hosting), so that
+    // what hosting the room added to it shows.
+    const long rssBefore = pid > 0 ? StatusField(pid, "VmRSS") : -1;
     Room room(protocol, host, tcpPort, n);
     const double join = room.joinStorm();
     if (join < 0) {
@@ -756,7 +763,11 @@ bool Measure(Protocol protocol, const std::string& host, uint16_t tcpPort, pid_t
         return false;
     }
     Print("join_ms", join);
+    const double latencyCpuBefore = pid > 0 ? CpuNanos(pid) : 0;
     const std::vector<double> samples = room.latency(WARMUP_LINES, LATENCY_LINES);
+    if (pid > 0)
+        Print("latency_cpu_us_per_line",
+              (CpuNanos(pid) - latencyCpuBefore) / 1000.0 / (WARMUP_LINES + LATENCY_LINES));
     Print("latency_p50_us", Percentile(samples, 0.50));
     Print("latency_p99_us", Percentile(samples, 0.99));
     Print("latency_max_us", Percentile(samples, 1.0));
@@ -785,7 +796,9 @@ bool Measure(Protocol protocol, const std::string& host, uint16_t tcpPort, pid_t
         }
     }
     if (pid > 0) {
-        Print("rss_kib", static_cast<double>(StatusField(pid, "VmRSS")));
+        const long rss = StatusField(pid, "VmRSS");
+        Print("rss_kib", static_cast<double>(rss));
+        Print("rss_added_kib", static_cast<double>(rss - rssBefore));
         Print("threads", static_cast<double>(StatusField(pid, "Threads")));
     }
     return good;
@@ -844,6 +857,8 @@ bool StartRelay(const std::string& relay, RelayProcess& process, std::string& co
     if (relay == "ours")
         return process.start({SelfPath(), "--serve", std::to_string(ProgramPort(tcpPort))},
                              tcpPort);
+    if (relay == "minimal")
+        return process.start({SiblingPath("minimal_relay"), std::to_string(tcpPort)}, tcpPort);
     config = WriteNgircdConfig(tcpPort);
     return process.start({"ngircd", "--nodaemon", "--config", config}, tcpPort);
 }
@@ -857,13 +872,14 @@ struct Options {
 };
 
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: relay_bench --relay ours|window|ngircd [--clients N] [--pattern P]\n"
-                 "       relay_bench --target HOST:PORT --protocol ours|irc [--clients N]\n"
-                 "                   [--pattern P]\n"
-                 "(P is one send pattern, line, 16 or burst; every one by default)\n"
-                 "(PORT is the TCP port; for our protocol that is the number the host listens on\n"
-                 "after swapping its bytes)\n");
+    std::fprintf(
+        stderr,
+        "usage: relay_bench --relay ours|window|minimal|ngircd [--clients N] [--pattern P]\n"
+        "       relay_bench --target HOST:PORT --protocol ours|irc [--clients N]\n"
+        "                   [--pattern P]\n"
+        "(P is one send pattern, line, 16 or burst; every one by default)\n"
+        "(PORT is the TCP port; for our protocol that is the number the host listens on\n"
+        "after swapping its bytes)\n");
     return 2;
 }
 
@@ -889,7 +905,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     }
     return options.relay.empty() != options.target.empty() &&
            (options.relay.empty() || options.relay == "ours" || options.relay == "window" ||
-            options.relay == "ngircd") &&
+            options.relay == "minimal" || options.relay == "ngircd") &&
            (options.protocolName == "ours" || options.protocolName == "irc");
 }
 

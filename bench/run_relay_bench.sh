@@ -1,20 +1,23 @@
 #!/usr/bin/env bash
-# Runs the relay comparison: our host, the hosting window (offscreen, and on an X server that this
-# script starts with Xvfb) and ngircd, each under three send patterns, runs interleaved so that
-# noise on the machine hits every relay alike. Prints a Markdown table of medians with the runs'
-# range and each relay's ratio to ngircd run by run, and draws docs/relay_bench_<clients>.png from
-# the same figures. Installs what is missing (Debian 12) and builds in build-bench/.
-# Usage: bench/run_relay_bench.sh [--runs N] [--clients N]
+# Runs the relay comparison: our host, the hosting window on an X server that this script starts
+# (Xvfb), the minimal relay (bench/minimal_relay.cpp, a yardstick) and ngircd, each under three
+# send patterns, in a room of 8 and of 32 clients, runs interleaved so that noise on the machine
+# hits every relay alike. Prints per room size a Markdown table of medians with the runs' range and
+# each relay's ratio to ngircd run by run, and draws docs/relay_bench_<clients>.png from the same
+# figures. Installs what is missing (Debian 12) and builds in build-bench/.
+# Usage: bench/run_relay_bench.sh [--runs N] [--clients "8 32"] [--relays "ours window-xvfb ..."]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 runs=5
-clients=32
+sizes="8 32"
+relays="ours window-xvfb minimal ngircd"
 while (($#)); do
     case $1 in
     --runs) runs=$2 ;;
-    --clients) clients=$2 ;;
-    *) echo "usage: $0 [--runs N] [--clients N]" >&2 && exit 2 ;;
+    --clients) sizes=$2 ;;
+    --relays) relays=$2 ;;
+    *) echo "usage: $0 [--runs N] [--clients \"8 32\"] [--relays \"ours window-xvfb minimal ngircd\"]" >&2 && exit 2 ;;
     esac
     shift 2
 done
@@ -26,7 +29,7 @@ scripts/install_missing.sh cmake ninja-build g++ libgtest-dev qt6-base-dev ngirc
 
 build_dir=build-bench
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPARLOX_BUILD_APP=ON >/dev/null
-cmake --build "$build_dir" --target relay_bench window_bench -j "$(nproc)" >/dev/null
+cmake --build "$build_dir" --target relay_bench window_bench minimal_relay -j "$(nproc)" >/dev/null
 bench=$build_dir/bench/relay_bench
 
 data=$(mktemp -d)
@@ -47,23 +50,28 @@ for _ in $(seq 100); do
 done
 display=:$(head -n1 "$data/display")
 
-relays="ours window-offscreen window-xvfb ngircd"
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')," \
     "$(. /etc/os-release && echo "$PRETTY_NAME"); load average before the runs:" \
     "$(cut -d' ' -f1-3 /proc/loadavg)"
 for run in $(seq "$runs"); do
-    for relay in $relays; do
-        case $relay in
-        window-offscreen) figures=$(QT_QPA_PLATFORM=offscreen "$bench" --relay window --clients "$clients") ;;
-        window-xvfb) figures=$(DISPLAY=$display QT_QPA_PLATFORM=xcb "$bench" --relay window --clients "$clients") ;;
-        *) figures=$("$bench" --relay "$relay" --clients "$clients") ;;
-        esac || echo "run_relay_bench: $relay, run $run: relay_bench failed" >&2
-        echo "$figures" | awk -v run="$run" -v relay="$relay" 'NF == 2 { print run, relay, $1, $2 }' \
-            >>"$data/figures"
+    for clients in $sizes; do
+        for relay in $relays; do
+            case $relay in
+            window-offscreen) figures=$(QT_QPA_PLATFORM=offscreen "$bench" --relay window --clients "$clients") ;;
+            window-xvfb) figures=$(DISPLAY=$display QT_QPA_PLATFORM=xcb "$bench" --relay window --clients "$clients") ;;
+            *) figures=$("$bench" --relay "$relay" --clients "$clients") ;;
+            esac || echo "run_relay_bench: $relay, $clients clients, run $run: relay_bench failed" >&2
+            echo "$figures" | awk -v run="$run" -v relay="$relay" 'NF == 2 { print run, relay, $1, $2 }' \
+                >>"$data/figures_$clients"
+        done
     done
-    echo "run_relay_bench: run $run of $runs done" >&2
+    echo "run_relay_bench: run $run of $runs done (load average $(cut -d' ' -f1 /proc/loadavg))" >&2
 done
+echo "Load average after the runs: $(cut -d' ' -f1-3 /proc/loadavg)"
 
+# The table and the chart for one room size.
+report() {
+local clients=$1
 # The table and the chart's data. Every cell: the median of the runs with their range; ratios are
 # taken run by run against ngircd's figure of the same run, then summarised the same way.
 awk -v relays="$relays" -v runs="$runs" -v clients="$clients" -v chart="$data/chart.dat" '
@@ -133,7 +141,9 @@ END {
     row("fan-out latency p50 (us)", "latency_p50_us", 0, 0)
     row("fan-out latency p99 (us)", "latency_p99_us", 0, 0)
     row("fan-out latency max (us)", "latency_max_us", 0, 0)
+    row("relay CPU per fan-out line (us)", "latency_cpu_us_per_line", 1, 0)
     row("relay RSS after the runs (KiB)", "rss_kib", 0, 0)
+    row("RSS the room added to the relay (KiB)", "rss_added_kib", 0, 0)
     row("relay threads", "threads", 0, 0)
     row("window event loop, longest gap (ms)", "window_gap_ms", 1, 0)
 
@@ -152,9 +162,14 @@ END {
         }
         print line > chart
     }
-}' "$data/figures"
+}' "$data/figures_$clients"
 
 chart_file=docs/relay_bench_$clients.png
 gnuplot -e "data='$data/chart.dat'; out='$chart_file'; n=$clients; runs=$runs; relays='$relays'" \
     bench/relay_chart.gp
 echo "Chart: $chart_file"
+}
+
+for clients in $sizes; do
+    report "$clients"
+done

@@ -1,22 +1,11 @@
 // ChatServer: the host's end of the chat. Listens, accepts connections into numbered slots, each
-// read by its own thread, and sends to one slot or to every slot.
-//
-// Who waits where, and who wakes them:
-// - the accept loop (this Thread): in accept, woken by a connection (stop makes one, or shuts the
-//   listener down); while every slot is taken, on the room's `freed` condition, woken when a
-//   reader frees a slot or by stop, and once a second to close a silent slot when someone waits;
-// - each slot's reader (SlotReader): in recv, woken by bytes or by the slot's wake() (stop, a
-//   drop, closing a silent slot); between connections, on its own condition, woken by the accept
-//   loop's assign() or by quit();
-// - the writer (SlotWriter): in poll over the connections that are behind, woken by their taking
-//   bytes or by its Waker when a sender hands it bytes; while a busy room keeps handing it more,
-//   it passes over the slots every SlotWriter::PASS_MS without being woken;
-// - flow-control pauses: a reader waits before its recv on FlowControl's condition, woken when
-//   the writer finds the queues shorter, by stop, or after at most 100 ms to look again.
+// read by its own thread, and sends to one slot or to every slot. The slots, their readers, the
+// writer and the flow control are its Room's (chat/room.h, which also says which thread waits
+// where); the server adds the listening socket and the accept loop, on its own thread.
 #pragma once
 
-#include "chat/server_core.h"
-#include "chat/slot.h"
+#include "chat/room.h"
+#include "chat/send_batch.h"
 #include "net/tcp_socket.h"
 #include "net/thread.h"
 
@@ -41,11 +30,16 @@ public:
 
     [[nodiscard]] bool start(uint32_t maxClients, uint16_t port);
     void stop();
-    // Sends (or queues) the text's bytes for one slot; the count, or -1 when the slot has no
-    // connection (or there is no such slot).
+    // Sends the text's bytes to one slot at once (what the connection cannot take yet goes out as
+    // soon as it can); the count, or -1 when the slot has no connection (or there is no such
+    // slot).
     int32_t sendTo(int32_t slot, const char* text);
     void broadcast(const char* text);
     void broadcastBytes(const char* bytes, int32_t count);
+    // The same as part of a handler call's batch: queued now, in this order, and sent by send().
+    int32_t sendTo(int32_t slot, const char* text, SendBatch& batch);
+    void broadcast(const char* text, SendBatch& batch);
+    void send(SendBatch& batch);
     std::string lastError();
 
     // For tests and the bench: how many slots hold a connection right now, and how many bytes
@@ -60,16 +54,14 @@ public:
 
 private:
     bool anySlotFree();
+    // While every slot is taken: waits for one to free, closing a silent one when someone waits.
     void waitForFreeSlot();
-    void closeSilentSlot();
-    void endReaders();
+    void queueForAll(const char* bytes, size_t count, SendBatch& batch);
 
     std::unique_ptr<TcpSocket> listener;
-    std::unique_ptr<ServerCore> room;
-    std::unique_ptr<Slot[]> slots;
+    std::unique_ptr<Room> room;
     std::unique_ptr<ChatClient> wakeClient;
     const ServerDataHandler handler;
     const ServerLostHandler lostHandler;
     std::atomic<int> silentMs{SILENT_MS};
-    std::atomic<bool> acceptWaiting{false}; // the accept loop waits for a free slot, not in accept
 };

@@ -1,66 +1,62 @@
-// SlotWriter: the thread that sends what a slot's connection did not take at once, as soon as it
-// can take more, so that a client that reads slowly or not at all never blocks anybody else. It
-// also finds, on each pass, how far behind the room's slowest readers are (flow control).
+// SlotWriter: the thread that sends what connections did not take at once, as soon as they can
+// take more, and the lines of readers that fall behind, so that a client that reads slowly or not
+// at all never blocks anybody, and a busy room's lines go out many to a send. It runs below the
+// program's priority: readers and the window come first, and while they are busy what it sends
+// gathers. It also finds when a connection that holds a sender has stopped reading.
 #pragma once
 
+#include "chat/connection.h"
 #include "chat/flow_control.h"
 #include "net/thread.h"
 #include "net/waker.h"
 
 #include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <cstdint>
-#include <memory>
-#include <mutex>
+#include <span>
 #include <string>
-
-class Slot;
 
 class SlotWriter final : public Thread {
 public:
-    // One bit per slot in the writer's work sets.
-    static constexpr uint32_t MAX_SLOTS = 64;
-    // While more keeps gathering, the writer passes over the slots this often: each send then
-    // carries what every reader gathered for its connection meanwhile, instead of every line
-    // costing every connection a send of its own. Only a busy room waits for it.
+    // connections and the flow control outlive the writer; freed is woken when a send closed a
+    // connection that its reader had finished with (the slot is then free).
+    SlotWriter(std::span<Connection> served, FlowControl& flowControl, Waker& slotFreed)
+        : connections(served), flow(flowControl), freed(slotFreed) {}
+    ~SlotWriter() override { finish(0); }
+
+    // Starts the thread; false with the reason in `error`.
+    [[nodiscard]] bool start(std::string& error);
+    // Ends the thread once every connection has taken what is queued for it, or after timeoutMs.
+    void finish(int timeoutMs);
+
+    // While more keeps gathering, the writer sends every PASS_MS: each send then carries what
+    // every reader gathered for its connection meanwhile, instead of every line costing every
+    // connection a send of its own. Only a busy room waits for it.
     static constexpr int PASS_MS = 2;
 
-    explicit SlotWriter(FlowControl& flowControl) : flow(flowControl) {}
-    ~SlotWriter() override;
-
-    // Starts the thread for count slots (1 to MAX_SLOTS) that outlive it; false with the reason
-    // in `error`.
-    [[nodiscard]] bool start(Slot* slots, uint32_t count, std::string& error);
-    // Gives the connections up to timeoutMs to take what is queued.
-    void drain(int timeoutMs);
-    // Ends the thread. Readers must have ended first.
-    void stop();
-
-    // A slot's bit in handOver's set.
-    static uint64_t bit(uint32_t slot) { return uint64_t{1} << slot; }
-    // From any thread: the writer sends what these slots hold, on its next pass (at once when the
-    // connection takes it, else when it can take more).
+    // From any thread: the writer sends what these connections hold (one bit per slot).
     void handOver(uint64_t slotBits);
-    // Whether the writer is on a pass rather than waiting for work.
+    // From any thread: a queue gave back what a flood made it grow to; the writer hands the
+    // memory back to the system once the room is quiet.
+    void giveBackMemory();
+    // Whether the writer is on its passes rather than waiting for work.
     bool busy() const { return !asleep.load(std::memory_order_relaxed); }
 
     void run() override;
 
 private:
-    bool empty();
+    bool allSent();
 
+    const std::span<Connection> connections;
     FlowControl& flow;
-    Slot* slots = nullptr;
-    uint32_t count = 0;
-    std::unique_ptr<Waker> waker;   // the writer polls it besides the slots
-    std::atomic<uint64_t> dirty{0}; // slots newly handed over, one bit each
+    Waker& freed;
+    Waker waker;                         // the writer polls it besides the connections
+    std::atomic<uint64_t> dirty{0};      // connections newly handed over
+    std::atomic<int> batches{0};         // hand-overs since the last pass
+    std::atomic<bool> trimWanted{false}; // memory to give back once the room is quiet
     // The writer waits (or is about to) for a wake-up: handOver wakes it only then, so that while
-    // it passes over the slots, handing it more costs no system call.
+    // it is sending, handing it more costs no system call.
     std::atomic<bool> asleep{true};
-    std::atomic<bool> running{false}; // the thread's run condition
-
-    // Guards nothing but the wait below; taken before a slot's lock (drain's check of the
-    // queues), never after.
-    std::mutex waitMutex;
-    std::condition_variable drained; // drain() waits here for the queues to empty
+    std::atomic<bool> running{false};
+    std::atomic<std::chrono::steady_clock::time_point> finishBy{};
 };

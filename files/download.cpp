@@ -57,7 +57,7 @@ std::string Download::cut(const LineConnection& line, uint64_t got) {
 }
 
 void Download::run() {
-    lowerPriorityBy(LOWEST_STEPS);
+    giveWayToEveryone();
     const std::string part = PartFileName(target);
     const std::string failed = fetch(part);
     {

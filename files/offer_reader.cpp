@@ -29,7 +29,7 @@ void OfferReader::add(uint64_t tag, std::string path) {
 }
 
 void OfferReader::run() {
-    lowerPriorityBy(LOWEST_STEPS);
+    giveWayToEveryone();
     for (;;) {
         std::pair<uint64_t, std::string> next;
         {

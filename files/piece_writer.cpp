@@ -47,7 +47,7 @@ std::string PieceWriter::finish(std::string& why) {
 }
 
 void PieceWriter::run() {
-    lowerPriorityBy(LOWEST_STEPS);
+    giveWayToEveryone();
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
         changed.wait(lock, [this] { return !filled.empty() || closing; });

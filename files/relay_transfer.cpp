@@ -48,7 +48,7 @@ void RelayTransfer::fail(const std::string& why) {
 }
 
 void RelayTransfer::run() {
-    lowerPriorityBy(LOWEST_STEPS);
+    giveWayToEveryone();
     const auto finish = [this] {
         receiver->close();
         upload->close();

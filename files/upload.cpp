@@ -27,7 +27,7 @@ void Upload::cancel() {
 }
 
 void Upload::run() {
-    lowerPriorityBy(LOWEST_STEPS);
+    giveWayToEveryone();
     send();
     {
         std::lock_guard<std::mutex> guard(mutex);

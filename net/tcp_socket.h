@@ -78,7 +78,15 @@ public:
     // One send that never blocks: the count the platform took, WOULD_BLOCK when the connection
     // takes nothing right now (the peer's window is full), or -1 when it failed.
     int32_t trySend(const char* data, int32_t length);
+    // One receive that never blocks: the count received, 0 at the end of the connection,
+    // WOULD_BLOCK when nothing waits, or -1 when it failed. Unlike recv, the buffer is not
+    // zero-filled.
+    int32_t tryRecv(char* buffer, uint32_t size);
     static constexpr int32_t WOULD_BLOCK = -2;
+    // Keeps at most about `bytes` in the system's buffer that the peer has not been sent yet:
+    // what waits beyond that stays with the caller, who can still order it, rather than in a
+    // queue the system sends first. Best effort: false when the platform refused.
+    bool limitUnsent(int bytes);
 
     static constexpr int CONNECT_TIMEOUT_MS = 5000;
 

@@ -22,17 +22,11 @@ public:
     void stop();
 
 protected:
-    // Called by run() of a thread that serves others in bulk (a room's readers and writer): when
-    // the program's threads compete for the processor, this one gives way, so that a flood never
-    // keeps the window from answering. It still runs whenever there is room. Per platform
-    // (net/posix/, net/winsock/).
-    static void lowerPriority() { lowerPriorityBy(ROOM_STEPS); }
-    // The same, steps below the program's own priority where the platform counts such steps
-    // (Linux's nice values, down to the lowest): a room's threads go ROOM_STEPS down, a file's
-    // bytes LOWEST_STEPS, so that they give way to the room's lines as well.
-    static constexpr int ROOM_STEPS = 10;
-    static constexpr int LOWEST_STEPS = 19;
-    static void lowerPriorityBy(int steps);
+    // Called by run() of a thread that moves a file's bytes: it runs at the lowest priority the
+    // platform gives below the program's own (Linux's nice 19), so that file bytes give way to the
+    // room's lines and the window and still use every processor cycle nobody else wants. Per
+    // platform (net/posix/, net/winsock/).
+    static void giveWayToEveryone();
     // True when called on this object's own running thread.
     bool onOwnThread() const { return std::this_thread::get_id() == id.load(); }
 

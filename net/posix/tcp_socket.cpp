@@ -222,3 +222,23 @@ int32_t TcpSocket::trySend(const char* data, int32_t length) {
         return WOULD_BLOCK;
     return sent;
 }
+
+int32_t TcpSocket::tryRecv(char* buffer, uint32_t size) {
+    ssize_t received;
+    do {
+        received = ::recv(handle, buffer, size, MSG_DONTWAIT);
+    } while (received < 0 && errno == EINTR);
+    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return WOULD_BLOCK;
+    return static_cast<int32_t>(received);
+}
+
+bool TcpSocket::limitUnsent(int bytes) {
+    // Linux: the socket counts as full once this much waits unsent, however large its buffer
+    // grows for the data on its way.
+    if (::setsockopt(handle, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &bytes, sizeof bytes) != 0) {
+        lastError = describeLastError();
+        return false;
+    }
+    return true;
+}

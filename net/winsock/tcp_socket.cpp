@@ -249,3 +249,27 @@ int32_t TcpSocket::trySend(const char* data, int32_t length) {
     const int sent = ::send(handle, data, std::min(length, SEND_PIECE), 0);
     return sent == SOCKET_ERROR ? -1 : sent;
 }
+
+int32_t TcpSocket::tryRecv(char* buffer, uint32_t size) {
+    // As trySend: no per-call MSG_DONTWAIT, so receive only what the socket reports readable (bytes
+    // or the end of the connection), which a recv then returns without waiting.
+    WSAPOLLFD entry{handle, POLLRDNORM, 0};
+    const int ready = ::WSAPoll(&entry, 1, 0);
+    if (ready < 0)
+        return -1;
+    if (ready == 0)
+        return WOULD_BLOCK;
+    const int received =
+        ::recv(handle, buffer, static_cast<int>(std::min<uint32_t>(size, INT32_MAX)), 0);
+    return received == SOCKET_ERROR ? -1 : received;
+}
+
+bool TcpSocket::limitUnsent(int bytes) {
+    // Winsock has no unsent-bytes mark; a send buffer of this size bounds what it holds instead.
+    if (::setsockopt(handle, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes),
+                     sizeof bytes) != 0) {
+        lastError = describeLastError();
+        return false;
+    }
+    return true;
+}

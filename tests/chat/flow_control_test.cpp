@@ -62,6 +62,32 @@ TEST_F(FlowControl, ClientThatStopsReadingIsStillDroppedDuringAFlood) {
     EXPECT_TRUE(bob.readUntil("msg\n1\nafter\n", 20000));
 }
 
+// A client that stops reading holds back only the sender whose lines pile up for it: the flooder
+// waits, while a light sender's line reaches everybody at once, long before the room gives up on
+// the stopped reader (its departure comes after that line at every other client).
+TEST_F(FlowControl, StoppedReaderHoldsTheFlooderButNotALightSender) {
+    RawPeer stuck = joinAs("Stuck", "login\n0\nStuck\n");
+    RawPeer bob = joinAs("Bob", "login\n1\nBob\n");
+    RawPeer cid = joinAs("Cid", "login\n2\nCid\n");
+    int small = 4096;
+    ::setsockopt(stuck.handle(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    std::thread flooder([&] {
+        std::string chunk;
+        for (int i = 0; i < 64; ++i)
+            chunk += "msg\n" + std::string(900, 'f') + "\n";
+        while (bob.send(chunk)) {
+        }
+    });
+    ASSERT_TRUE(WaitFor(
+        [&] { return server().queuedBytes(0) > ::FlowControl::BEHIND_BYTES; }, 20000));
+    cid.send("msg\nstill here\n");
+    bool departed = false;
+    EXPECT_TRUE(ReadThrough(cid, "msg\n2\nstill here\n", departed));
+    EXPECT_FALSE(departed);
+    ::shutdown(bob.handle(), SHUT_RDWR); // ends the flooder's blocked send
+    flooder.join();
+}
+
 // A client that keeps reading, but at a pace far below what the room sends, is slowed down to
 // rather than dropped: it gets every line, in order, and nobody hears of a departure.
 TEST_F(FlowControl, ClientThatReadsSlowerThanTheFloodKeepsUpAndGetsEverything) {

@@ -37,12 +37,12 @@ void Check(bool condition) {
         std::abort();
 }
 
-struct Room {
+struct FuzzedRoom {
     ReservedPort port;
     uint16_t tcpPort = port.tcpPort;
     std::vector<RawPeer> clients;
 
-    Room() {
+    FuzzedRoom() {
         std::lock_guard<CheckedMutex> guard(ChatLock);
         LocalName = "Host";
         ActiveServer = std::make_unique<ChatServer>(OnServerData, OnServerLost);
@@ -61,9 +61,9 @@ struct Room {
     }
 };
 
-Room& TheRoom() {
-    static Room* room = [] {
-        auto* made = new Room;
+FuzzedRoom& TheRoom() {
+    static FuzzedRoom* room = [] {
+        auto* made = new FuzzedRoom;
         made->connectAll();
         return made;
     }();
@@ -98,7 +98,7 @@ void CheckWellFormed(const std::string& stream) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    Room& room = TheRoom();
+    FuzzedRoom& room = TheRoom();
     {
         std::lock_guard<CheckedMutex> guard(ChatLock);
         ResetChatView(true);
