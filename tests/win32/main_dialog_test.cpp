@@ -869,7 +869,8 @@ TEST_F(MainDialog, AnnouncementsForScreenReaders) {
     EXPECT_TRUE(said[1].rfind("2 new lines, from Bob and Cy [", 0) == 0 ||
                 said[1].rfind("Bob: one [", 0) == 0)
         << said[1];
-    EXPECT_EQ(Provider.references, 0); // every provider given back
+    // Every provider is given back, just after its notification is raised.
+    EXPECT_TRUE(WaitFor([&] { return Provider.references == 0; })) << Provider.references;
 
     ::SendMessageW(dialog, WM_COMMAND, IDM_ANNOUNCE, 0);
     AppendChatLine("Bob", "unheard");
