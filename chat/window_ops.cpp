@@ -5,7 +5,21 @@
 #include "wire/formatting.h"
 #include "wire/protocol.h"
 
+#include <atomic>
 #include <string>
+
+namespace {
+
+// Read under ChatLock by the handlers, set by the user-interface thread at any time.
+std::atomic<void (*)(std::string_view, std::string_view)> WatchedLine{nullptr};
+std::atomic<void (*)()> WatchedReset{nullptr};
+
+} // namespace
+
+void SetChatWatcher(ChatWatcher watcher) {
+    WatchedLine = watcher.chatLine;
+    WatchedReset = watcher.viewReset;
+}
 
 void AppendLogLine(std::string_view line) {
     ChatView.appendLine(std::string(line));
@@ -18,6 +32,8 @@ void AppendChatLine(std::string_view name, std::string_view text) {
     std::string line = "<" + shownName + ">: ";
     line += ShownText(CutToCharBoundary(text, SEND_BUFFER_SIZE - 1));
     ChatView.appendLine(std::move(line), shownName.size());
+    if (const auto watcher = WatchedLine.load())
+        watcher(name, text);
 }
 
 void ResetChatView(bool clearLog) {
@@ -25,6 +41,8 @@ void ResetChatView(bool clearLog) {
     ChatView.reset(clearLog);
     for (std::string& name : UserTable)
         name.clear();
+    if (const auto watcher = WatchedReset.load())
+        watcher();
 }
 
 void SetUserName(int64_t id, std::string_view name) {

@@ -29,3 +29,13 @@ void ResetChatView(bool clearLog);
 // it. A name for an id that is listed replaces that entry in place; otherwise it is appended.
 void SetUserName(int64_t id, std::string_view name);
 void RemoveUserName(int64_t id);
+
+// What lives beside the chat and follows it (files offered in its lines): told of every chat line
+// with the writer's name and text as they arrived, and of every reset of the view (a room begins,
+// or the host has gone). Called under ChatLock on the calling thread; must return at once and
+// never wait for another thread.
+struct ChatWatcher {
+    void (*chatLine)(std::string_view name, std::string_view text) = nullptr;
+    void (*viewReset)() = nullptr;
+};
+void SetChatWatcher(ChatWatcher watcher);

@@ -6,6 +6,7 @@
 #include "chat/program_state.h"
 #include "chat/window_ops.h"
 #include "commands/connection_fields.h"
+#include "commands/room_files.h"
 #include "net/tcp_socket.h"
 #include "wire/protocol.h"
 
@@ -22,6 +23,7 @@ void ClientTeardown() {
     }
     if (!client)
         return;
+    EndJoinedFiles();
     // Outside ChatLock: close() waits for the receive thread, which may be waiting for ChatLock.
     client->send(CLIENT_LOGOFF);
     client->close();
@@ -87,6 +89,8 @@ void ConnectCommand(const FieldTexts& fields) {
     }
     if (!login.empty())
         client->send(login.c_str());
+    if (connected)
+        StartJoinedFiles(address, port);
 }
 
 std::string ClientMessage(const std::string& text) {

@@ -7,6 +7,7 @@
 #include "chat/window_ops.h"
 #include "commands/connection_fields.h"
 #include "commands/room_discovery.h"
+#include "commands/room_files.h"
 #include "net/tcp_socket.h"
 #include "wire/protocol.h"
 
@@ -32,6 +33,7 @@ void AppendBanner() {
 
 void HostTeardown() {
     WithdrawRoom();
+    EndHostedFiles();
     EndActiveServer();
 }
 
@@ -53,8 +55,9 @@ bool HostCommand(const FieldTexts& fields) {
         instanceName = RoomInstanceName(LocalName, LookupSocket.localHostName());
         typedPort = PortNumber;
     }
-    // The room works whether or not it can be announced; announcing never waits.
+    // The room works whether or not it can be announced or pass files; neither waits.
     AnnounceRoom(instanceName, typedPort);
+    StartHostedFiles(typedPort);
     return true;
 }
 

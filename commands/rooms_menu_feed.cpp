@@ -1,6 +1,7 @@
 // RoomsMenuFeed: FoundRooms' observer for the Rooms menu, and the items as a menu shows them.
 #include "commands/rooms_menu_feed.h"
 
+#include "commands/menu_entry_text.h"
 #include "commands/room_discovery.h"
 
 #include <algorithm>
@@ -31,12 +32,5 @@ bool RoomsMenuFeed::refresh() {
 }
 
 std::string MenuEntryText(const RoomMenuItem& item) {
-    std::string text;
-    text.reserve(item.text.size());
-    for (char c : item.text) {
-        text += c;
-        if (c == '&')
-            text += '&';
-    }
-    return text;
+    return MenuEntryText(item.text);
 }

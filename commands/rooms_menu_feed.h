@@ -2,6 +2,7 @@
 // menus follow FoundRooms.
 #pragma once
 
+#include "commands/menu_entry_text.h"
 #include "commands/room_menu_items.h"
 #include "model/window_call.h"
 

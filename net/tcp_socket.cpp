@@ -5,6 +5,8 @@
 #include "net/socket_errors.h"
 #include "net/wire_port.h"
 
+#include <cstring>
+
 // After socket_errors.h: the Winsock headers define some of its names as macros.
 #include "net/socket_backend.h"
 
@@ -154,6 +156,12 @@ bool TcpSocket::close() {
     if (closed)
         markClosed();
     return closed;
+}
+
+int32_t TcpSocket::recv(char* buffer, uint32_t size) {
+    // The zero fill lets callers treat any reception shorter than the buffer as terminated text.
+    std::memset(buffer, 0, size);
+    return receive(buffer, size);
 }
 
 std::string TcpSocket::describeLastError() {

@@ -66,6 +66,9 @@ public:
     // Sends all of data, retrying partial sends and EINTR, but waits no longer than timeoutMs in
     // all for the peer to take it. Returns length, or -1 on error or when the time ran out.
     int32_t sendAll(const char* data, int32_t length, int timeoutMs);
+    // recv without its zero fill, for bytes that are no text (a file's): what has arrived, up to
+    // size bytes; 0 at the end; -1 on failure. Per platform.
+    int32_t receive(char* buffer, uint32_t size);
     // A chat line must never wait for a delayed acknowledgement.
     void setNoDelay();
     // Turns keep-alive probes and the unacknowledged-data limit on, so that a peer that vanished

@@ -22,6 +22,11 @@ public:
     void stop();
 
 protected:
+    // Called by run() of a thread that moves a file's bytes: it runs at the lowest priority the
+    // platform gives below the program's own (Linux's nice 19), so that file bytes give way to the
+    // room's lines and the window and still use every processor cycle nobody else wants. Per
+    // platform (net/posix/, net/winsock/).
+    static void giveWayToEveryone();
     // True when called on this object's own running thread.
     bool onOwnThread() const { return std::this_thread::get_id() == id.load(); }
 

@@ -16,7 +16,7 @@ programs=(parlox.exe parlox-room.exe)
 
 # Only system DLLs may be needed: a libstdc++, libgcc or winpthread DLL would be missing on a
 # machine without mingw-w64.
-system_dlls='^(kernel32|user32|gdi32|comctl32|comdlg32|ws2_32|iphlpapi|msvcrt|advapi32|shell32|ole32|oleaut32|winmm|api-ms-win-.*)\.dll$'
+system_dlls='^(kernel32|user32|gdi32|comctl32|comdlg32|ws2_32|iphlpapi|msvcrt|advapi32|shell32|ole32|oleaut32|winmm|bcrypt|api-ms-win-.*)\.dll$'
 for program in "${programs[@]}"; do
     exe="$build_dir/$program"
     x86_64-w64-mingw32-strip "$exe"

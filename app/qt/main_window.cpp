@@ -6,6 +6,7 @@
 #include "app/qt/coalesced_call.h"
 #include "app/qt/controls.h"
 #include "app/qt/dialog_units.h"
+#include "app/qt/files_menu.h"
 #include "app/qt/fonts.h"
 #include "app/qt/input_edit_proc.h"
 #include "app/qt/rooms_menu.h"
@@ -136,6 +137,7 @@ QMenuBar* MainWindow::createMenu() {
     connect(about, &QAction::triggered, this, &MainWindow::showAbout);
     new RoomsMenu(bar, popup->menuAction(), address, port,
                   findChild<QPushButton*>(QStringLiteral("IDC_CONNECT")));
+    new FilesMenu(bar, popup->menuAction(), this);
     return bar;
 }
 

@@ -4,6 +4,7 @@
 #include "app/win32/about_dialog.h"
 #include "app/win32/dialog_extras.h"
 #include "app/win32/dialog_view.h"
+#include "app/win32/files_menu.h"
 #include "app/win32/input_edit_proc.h"
 #include "app/win32/posted_call.h"
 #include "app/win32/rooms_menu.h"
@@ -41,6 +42,7 @@ struct MainDialogState {
     ULONGLONG lastRefresh = 0;
     bool refreshTimerSet = false;
     std::unique_ptr<RoomsMenu> rooms;
+    std::unique_ptr<FilesMenu> files;
 };
 
 constexpr UINT_PTR REFRESH_TIMER = 2; // DialogExtras's notification timer is 1
@@ -105,6 +107,7 @@ HFONT CreateChatFont() {
 void Initialise(HWND window) {
     CreateMenuBar(window);
     Dialog.rooms = std::make_unique<RoomsMenu>(window);
+    Dialog.files = std::make_unique<FilesMenu>(window);
     SetIcons(window);
     Dialog.extras = std::make_unique<DialogExtras>(
         window, reinterpret_cast<HICON>(::SendMessageW(window, WM_GETICON, ICON_SMALL, 0)), [] {
@@ -155,6 +158,7 @@ void Detach() {
     Dialog.view.reset();
     Dialog.extras.reset();
     Dialog.rooms.reset();
+    Dialog.files.reset();
     Dialog.window = nullptr;
 }
 
@@ -192,10 +196,11 @@ void Command(HWND window, int id) {
         ::DialogBoxParamW(Dialog.instance, MAKEINTRESOURCEW(IDD_ABOUT), window, AboutDialogProc, 0);
         break;
     default:
-        // The Log, Notify and Rooms menus; IDOK from Enter in a field and IDCANCEL from Esc do
-        // nothing.
-        if (!Dialog.extras->command(id) && Dialog.rooms)
-            Dialog.rooms->choose(id);
+        // The Log, Notify, Rooms and Files menus; IDOK from Enter in a field and IDCANCEL from
+        // Esc do nothing.
+        if (!Dialog.extras->command(id) && !(Dialog.rooms && Dialog.rooms->choose(id)) &&
+            Dialog.files)
+            Dialog.files->choose(id);
         break;
     }
 }
@@ -262,6 +267,14 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_REFRESH_ROOMS:
         if (Dialog.rooms)
             Dialog.rooms->refresh();
+        return 0;
+    case WM_REFRESH_FILES:
+        if (Dialog.files)
+            Dialog.files->refresh();
+        return 0;
+    case WM_DROPFILES:
+        if (Dialog.files)
+            Dialog.files->drop(reinterpret_cast<HDROP>(wParam));
         return 0;
     case WM_RUN_UI_TASKS:
         Dialog.uiTasksCall->taken();

@@ -1,26 +1,12 @@
 // The Rooms menu: rebuilt from the feed's items whenever they change, on the dialog's thread.
 #include "app/win32/rooms_menu.h"
 
+#include "app/win32/menu_bar.h"
 #include "app/win32/posted_call.h"
 #include "app/win32/wide_text.h"
 #include "commands/control_table.h"
 
 #include <string>
-
-namespace {
-
-// The place of the menu holding command in bar, or the end of bar.
-UINT PlaceOfMenuWith(HMENU bar, UINT command) {
-    const int count = ::GetMenuItemCount(bar);
-    for (int i = 0; i < count; ++i) {
-        HMENU menu = ::GetSubMenu(bar, i);
-        if (menu != nullptr && ::GetMenuState(menu, command, MF_BYCOMMAND) != UINT(-1))
-            return static_cast<UINT>(i);
-    }
-    return static_cast<UINT>(count > 0 ? count : 0);
-}
-
-} // namespace
 
 RoomsMenu::RoomsMenu(HWND owner)
     : dialog(owner), popup(::CreatePopupMenu()),

@@ -5,7 +5,6 @@
 #include "net/socket_backend.h"
 #include "net/socket_errors.h"
 
-#include <cstring>
 #include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -111,9 +110,7 @@ int32_t TcpSocket::send(const char* data, int32_t length) {
     return SendOnce(handle, data, length, 0);
 }
 
-int32_t TcpSocket::recv(char* buffer, uint32_t size) {
-    // The zero fill lets callers treat any reception shorter than the buffer as terminated text.
-    std::memset(buffer, 0, size);
+int32_t TcpSocket::receive(char* buffer, uint32_t size) {
     ssize_t received;
     do {
         received = ::recv(handle, buffer, size, 0);

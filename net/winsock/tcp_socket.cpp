@@ -10,7 +10,6 @@
 #include <mstcpip.h>
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 using namespace SocketBackend;
@@ -110,9 +109,7 @@ int32_t TcpSocket::send(const char* data, int32_t length) {
     return sent == SOCKET_ERROR ? -1 : sent;
 }
 
-int32_t TcpSocket::recv(char* buffer, uint32_t size) {
-    // The zero fill lets callers treat any reception shorter than the buffer as terminated text.
-    std::memset(buffer, 0, size);
+int32_t TcpSocket::receive(char* buffer, uint32_t size) {
     const int received =
         ::recv(handle, buffer, static_cast<int>(std::min<uint32_t>(size, INT32_MAX)), 0);
     return received == SOCKET_ERROR ? -1 : received;

@@ -412,11 +412,11 @@ void MainWindowTest::buttonsPassTheFieldTexts() {
 }
 
 void MainWindowTest::roomsMenuListsRoomsAndChoosingOneFillsTheFields() {
-    // Rooms stands right before About.
+    // Rooms stands right before Files, and About stays last.
     QStringList titles;
     for (QAction* action : window->findChild<QMenuBar*>()->actions())
         titles << action->text();
-    QCOMPARE(titles.mid(titles.size() - 2), (QStringList{"Rooms", "About"}));
+    QCOMPARE(titles.mid(titles.size() - 3), (QStringList{"Rooms", "Files", "About"}));
 
     FoundRooms.put("b", {"R&D", "10.0.0.7", 6000, 4});
     FoundRooms.put("a", {"Ann", "192.168.1.20", 5000, 1});

@@ -176,7 +176,7 @@ void WindowExtrasTest::menusStandBeforeAbout() {
     QStringList titles;
     for (QAction* menu : window->findChild<QMenuBar*>()->actions())
         titles << menu->text();
-    QCOMPARE(titles, QStringList({"Log", "Notify", "View", "Rooms", "About"}));
+    QCOMPARE(titles, QStringList({"Log", "Notify", "View", "Rooms", "Files", "About"}));
     QVERIFY(action("IDM_NOTIFY_EVERY_LINE")->isChecked());
     QVERIFY(action("IDM_ANNOUNCE")->isChecked());
     QVERIFY(action("IDM_THEME_FOLLOW_DESKTOP")->isChecked());

@@ -1,22 +1,34 @@
 // The real window with the real commands on the offscreen platform: Connect, Enter and the host's
 // departure against a fake host; Host, its banner, Enter while hosting and Host again against raw
 // clients; hostile characters in names and lines, as the log and the list lay them out in both
-// roles; closing the window while hosting.
+// roles; the Files menu and drops while hosting; closing the window while hosting.
+#include "app/qt/files_menu.h"
 #include "app/qt/main_window.h"
 #include "chat/program_state.h"
 #include "commands/commands.h"
 #include "tests/support/chat_state.h"
 #include "tests/support/find_control.h"
 #include "tests/support/loopback.h"
+#include "tests/support/other_window.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QAction>
+#include <QApplication>
+#include <QDropEvent>
+#include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <QUrl>
 
 #include <memory>
 #include <string>
@@ -65,6 +77,7 @@ private Q_SLOTS:
     void hostBannerEnterAndHostAgain();
     void hostileCharactersWhileHosting();
     void hostileCharactersFromTheHost();
+    void filesMenuOffersSavesAndWithdraws();
     void closingWhileHostingTellsTheClients(); // last: it asks the application to quit
 
 private:
@@ -112,6 +125,20 @@ private:
         for (int row = 0; row < list->count(); ++row)
             names << list->item(row)->text();
         return names;
+    }
+    QMenu* filesMenu() { return window->findChild<QMenu*>(QStringLiteral("IDM_FILES")); }
+    // The Files menu's items below "Send a file…" and its separator.
+    QStringList fileItems() {
+        QStringList items;
+        for (QAction* action : filesMenu()->actions().mid(2))
+            items << action->text() + (action->isEnabled() ? "" : " (disabled)");
+        return items;
+    }
+    void chooseFileItem(const QString& start) {
+        for (QAction* action : filesMenu()->actions())
+            if (action->text().startsWith(start))
+                return action->trigger();
+        QFAIL("no such item");
     }
     // Connects as Bob to a fake host; returns the host's end, which has read what came (the login).
     RawPeer connectAsBob(RawListener& host) {
@@ -250,6 +277,77 @@ void WindowRolesTest::hostileCharactersFromTheHost() {
         QVERIFY2(usersOneLineEach(), c.name);
         ++id;
     }
+}
+
+void WindowRolesTest::filesMenuOffersSavesAndWithdraws() {
+    hideForLongLogs();
+    QTemporaryDir folder;
+    const auto write = [&](const QString& name, const QByteArray& bytes) {
+        QFile file(folder.filePath(name));
+        file.open(QIODevice::WriteOnly);
+        file.write(bytes);
+        return folder.filePath(name);
+    };
+    QStringList titles;
+    for (QAction* action : window->findChild<QMenuBar*>()->actions())
+        titles << action->text();
+    QCOMPARE(titles.mid(titles.size() - 2), (QStringList{"Files", "About"}));
+    QTRY_COMPARE(fileItems(), QStringList{"No files offered in this room (disabled)"});
+    QVERIFY(!filesMenu()->actions().first()->isEnabled()); // outside a room
+    const uint16_t tcpPort = hostAsAnn();
+    RawPeer cid = RawPeer::connectTo(tcpPort);
+    cid.send("login\nCid\n");
+    QVERIFY(cid.readUntil("login\n0\nCid\n"));
+
+    // Send a file…, through the dialog's seam.
+    auto* menu = window->findChild<FilesMenu*>();
+    const QString mine = write(QStringLiteral("mine.txt"), "hello");
+    menu->chooseFiles = [&] {
+        return QStringList{mine};
+    };
+    QAction* send = filesMenu()->findChild<QAction*>(QStringLiteral("IDM_SEND_FILE"));
+    QTRY_VERIFY(send->isEnabled());
+    send->trigger();
+    QTRY_COMPARE(fileItems(),
+                 QStringList{"mine.txt \u2014 5 bytes, from you (choose to withdraw)"});
+    QVERIFY(cid.readUntil("msg\n-1\nOffering a file: mine.txt (5 bytes). [Parlox file "));
+    QTRY_VERIFY(log().contains(QStringLiteral("<Ann>: Offering a file: mine.txt (5 bytes).")));
+
+    // A file dropped on the log is offered too.
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(write(QStringLiteral("R&D notes"), "notes"))});
+    QWidget* logArea = control<QPlainTextEdit>("IDC_LOG")->viewport();
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(logArea, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(logArea, &drop);
+    QTRY_COMPARE(fileItems().first(),
+                 QStringLiteral("R&&D notes \u2014 5 bytes, from you (choose to withdraw)"));
+
+    // Another window's offer: saving it asks where, in the Downloads folder first.
+    OtherWindow bob("Bob", ProgramPort(tcpPort));
+    QVERIFY(bob.joined);
+    bob.files.offerFile(write(QStringLiteral("b.bin"), QByteArray("\0\1\2", 3)).toStdString());
+    QTRY_COMPARE(fileItems().first(), QStringLiteral("b.bin \u2014 3 bytes, from Bob"));
+    QString suggested;
+    const QString target = folder.filePath(QStringLiteral("saved.bin"));
+    menu->chooseSaveTarget = [&](const QString& path) {
+        suggested = path;
+        return target;
+    };
+    chooseFileItem(QStringLiteral("b.bin"));
+    QTRY_VERIFY(log().contains(QStringLiteral("<<Saved b.bin (3 bytes) as %1>>").arg(target)));
+    QCOMPARE(suggested,
+             QStandardPaths::writableLocation(QStandardPaths::DownloadLocation) + "/b.bin");
+    QFile saved(target);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), QByteArray("\0\1\2", 3));
+
+    // Withdrawing takes the own offers away.
+    chooseFileItem(QStringLiteral("mine.txt"));
+    chooseFileItem(QStringLiteral("R&&D notes"));
+    QTRY_COMPARE(fileItems(), QStringList{"b.bin \u2014 3 bytes, from Bob"});
 }
 
 void WindowRolesTest::closingWhileHostingTellsTheClients() {

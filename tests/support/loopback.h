@@ -13,33 +13,27 @@ inline uint16_t ProgramPort(uint16_t tcpPort) {
     return static_cast<uint16_t>((tcpPort >> 8) | (tcpPort << 8));
 }
 
-// A TCP port on 127.0.0.1 that no other test gets while this object lives. The kernel picks a
-// free one (bind to port 0, read the port back), and the socket, bound but never listening, keeps
-// it from other binds and from the local ends of outgoing connections. A connect to it is
-// refused; the program's own listen still takes it, since both sockets set SO_REUSEADDR and this
-// one never listens. Where the program's listener is exclusive (Windows), the port is picked the
-// same way but not held (HOLD_RESERVED_PORT).
+// A TCP port on 127.0.0.1 that no other test gets while this object lives, with the port above
+// it. The kernel picks a free one (bind to port 0, read the port back), and the sockets, bound but
+// never listening, keep them from other binds and from the local ends of outgoing connections. A
+// connect to it is refused; the program's own listen still takes it, since both sockets set
+// SO_REUSEADDR and this one never listens. Where the program's listener is exclusive (Windows), the
+// port is picked the same way but not held (HOLD_RESERVED_PORT).
 class ReservedPort {
 public:
-    ReservedPort() : fd(::socket(AF_INET, SOCK_STREAM, 0)) {
-        const int one = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-        tcpPort = ntohs(address.sin_port);
-        if (!HOLD_RESERVED_PORT) {
-            CloseRaw(fd);
-            fd = NO_RAW;
+    ReservedPort() {
+        // The port and the one above it, where a room hosted on the port has its file service:
+        // another test that picks a port never gets either.
+        for (int tries = 0; tries < 100 && above == NO_RAW; ++tries) {
+            release();
+            fd = bindTo(0);
+            if (tcpPort != 65535)
+                above = bindTo(static_cast<uint16_t>(tcpPort + 1));
         }
+        if (!HOLD_RESERVED_PORT)
+            release();
     }
-    ~ReservedPort() {
-        if (fd != NO_RAW)
-            CloseRaw(fd);
-    }
+    ~ReservedPort() { release(); }
     ReservedPort(const ReservedPort&) = delete;
     ReservedPort& operator=(const ReservedPort&) = delete;
 
@@ -49,7 +43,37 @@ public:
     uint16_t tcpPort = 0;
 
 private:
-    RawHandle fd;
+    // A socket bound to the port on 127.0.0.1 (0: one the kernel picks, kept in tcpPort); none
+    // when the port is taken.
+    RawHandle bindTo(uint16_t port) {
+        const RawHandle handle = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int one = 1;
+        ::setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one),
+                     sizeof one);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::bind(handle, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            CloseRaw(handle);
+            return NO_RAW;
+        }
+        socklen_t length = sizeof address;
+        ::getsockname(handle, reinterpret_cast<sockaddr*>(&address), &length);
+        if (port == 0)
+            tcpPort = ntohs(address.sin_port);
+        return handle;
+    }
+    void release() {
+        for (RawHandle* handle : {&fd, &above}) {
+            if (*handle != NO_RAW)
+                CloseRaw(*handle);
+            *handle = NO_RAW;
+        }
+    }
+
+    RawHandle fd = NO_RAW;
+    RawHandle above = NO_RAW;
 };
 
 // One end of a loopback connection, read with timeouts.

@@ -6,6 +6,8 @@
 #include "app/win32/dialog_extras.h"
 #include "app/win32/dialog_theme.h"
 #include "app/win32/dialog_view.h"
+#include "app/win32/file_dialogs.h"
+#include "app/win32/files_menu.h"
 #include "app/win32/ini_store.h"
 #include "app/win32/main_dialog.h"
 #include "app/win32/registry_store.h"
@@ -22,6 +24,8 @@
 #include "commands/room_discovery.h"
 #include "discovery/dnsapi/dnsapi_discovery.h"
 #include "tests/support/contrast.h"
+#include "tests/support/loopback.h"
+#include "tests/support/other_window.h"
 #include "tests/support/wait.h"
 
 #include <commctrl.h>
@@ -337,20 +341,24 @@ protected:
         return WaitFor([&] { return Text(item(id)).find('z') != std::string::npos; });
     }
     std::string logText() const { return RichEditLog::text(item(IDC_LOG)); }
-    // The Rooms menu's items as shown, each with " (disabled)" where it cannot be chosen.
-    std::vector<std::string> roomItems() const {
+    // The items of the menu fromEnd places before the bar's end, each with " (disabled)" where it
+    // cannot be chosen.
+    std::vector<std::string> menuItems(int fromEnd, int first = 0) const {
         HMENU bar = ::GetMenu(dialog);
-        HMENU rooms = ::GetSubMenu(bar, ::GetMenuItemCount(bar) - 2);
+        HMENU menu = ::GetSubMenu(bar, ::GetMenuItemCount(bar) - fromEnd);
         std::vector<std::string> items;
-        for (int i = 0; i < ::GetMenuItemCount(rooms); ++i) {
+        for (int i = first; i < ::GetMenuItemCount(menu); ++i) {
             wchar_t text[256] = {};
-            ::GetMenuStringW(rooms, static_cast<UINT>(i), text, 256, MF_BYPOSITION);
+            ::GetMenuStringW(menu, static_cast<UINT>(i), text, 256, MF_BYPOSITION);
             const bool grayed =
-                ::GetMenuState(rooms, static_cast<UINT>(i), MF_BYPOSITION) & MF_GRAYED;
+                ::GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION) & MF_GRAYED;
             items.push_back(Utf8FromWide(text) + (grayed ? " (disabled)" : ""));
         }
         return items;
     }
+    std::vector<std::string> roomItems() const { return menuItems(3); }
+    // Below "Send a file…" and its separator.
+    std::vector<std::string> fileItems() const { return menuItems(2, 2); }
 
     std::thread ui;
     std::atomic<DWORD> uiThread{0};
@@ -374,10 +382,10 @@ TEST_F(MainDialog, MatchesItsTemplate) {
 
     HMENU bar = ::GetMenu(dialog);
     ASSERT_NE(bar, nullptr);
-    ASSERT_EQ(::GetMenuItemCount(bar), 5);
+    ASSERT_EQ(::GetMenuItemCount(bar), 6);
     wchar_t caption[40] = {};
     int position = 0;
-    for (const wchar_t* menu : {L"Log", L"Notify", L"View", L"Rooms", L"About"}) {
+    for (const wchar_t* menu : {L"Log", L"Notify", L"View", L"Rooms", L"Files", L"About"}) {
         ::GetMenuStringW(bar, static_cast<UINT>(position++), caption, 32, MF_BYPOSITION);
         EXPECT_STREQ(caption, menu);
     }
@@ -390,7 +398,7 @@ TEST_F(MainDialog, MatchesItsTemplate) {
                    IDM_SOUND, IDM_KEEP_IN_NOTIFICATION_AREA, IDM_THEME_LIGHT, IDM_THEME_DARK})
         EXPECT_EQ(::GetMenuState(bar, id, MF_BYCOMMAND) & MF_CHECKED, 0u) << id;
     EXPECT_TRUE(ThemeRecord.taken().empty());
-    HMENU popup = ::GetSubMenu(bar, 4);
+    HMENU popup = ::GetSubMenu(bar, 5);
     EXPECT_EQ(::GetMenuItemID(popup, 0), static_cast<UINT>(IDM_ABOUT));
     ::GetMenuStringW(popup, 0, caption, 32, MF_BYPOSITION);
     EXPECT_STREQ(caption, L"&About");
@@ -621,6 +629,106 @@ TEST_F(MainDialog, ClosesWithLiveServerAndClient) {
     EXPECT_EQ(ActiveServer, nullptr);
 }
 
+// The Files menu hosting a room: Send a file… and drops offer files, another window's offer is
+// saved where the save dialog says (Downloads first), own offers are withdrawn; the dialogs are
+// the tests' through their seam.
+TEST_F(MainDialog, FilesMenuOffersSavesAndWithdraws) {
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() /
+        ("parlox-files-" + std::to_string(::GetCurrentProcessId()));
+    std::filesystem::create_directories(folder);
+    const auto write = [&](const std::wstring& name, const std::string& bytes) {
+        std::ofstream(folder / name, std::ios::binary) << bytes;
+        return (folder / name).wstring();
+    };
+    open(WindowCommands{});
+    EXPECT_TRUE(WaitFor([&] {
+        return fileItems() == std::vector<std::string>{"No files offered in this room (disabled)"};
+    }));
+    const ReservedPort port;
+    ::SetWindowTextW(item(IDC_NAME), L"Ann");
+    ::SetWindowTextW(item(IDC_PORT), std::to_wstring(port.programPort()).c_str());
+    ::PostMessageW(item(IDC_HOST), BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitFor([&] { return ::SendMessageW(item(IDC_USERS), LB_GETCOUNT, 0, 0) == 1; }));
+    RawPeer cid = RawPeer::connectTo(port.tcpPort);
+    cid.send("login\nCid\n");
+    ASSERT_TRUE(cid.readUntil("login\n0\nCid\n"));
+
+    const std::wstring mine = write(L"mine \u20AC.txt", "hello");
+    ChooseFilesToSend = [&](HWND) {
+        return std::vector<std::wstring>{mine};
+    };
+    ASSERT_TRUE(WaitFor([&] {
+        return !(::GetMenuState(::GetMenu(dialog), IDM_SEND_FILE, MF_BYCOMMAND) & MF_GRAYED);
+    }));
+    ::PostMessageW(dialog, WM_COMMAND, IDM_SEND_FILE, 0);
+    EXPECT_TRUE(WaitFor([&] {
+        return fileItems() ==
+               std::vector<std::string>{
+                   "mine \xE2\x82\xAC.txt \u2014 5 bytes, from you (choose to withdraw)"};
+    })) << logText();
+    EXPECT_TRUE(
+        cid.readUntil("msg\n-1\nOffering a file: mine \xE2\x82\xAC.txt (5 bytes). [Parlox"));
+
+    // A file dropped on the dialog: the shell hands over a DROPFILES block (written out here, as
+    // the shell lays it out) with its paths.
+    struct DropFiles {
+        DWORD pFiles;
+        POINT pt;
+        BOOL fNC;
+        BOOL fWide;
+    };
+    const std::wstring dropped = write(L"R&D notes", "notes");
+    const size_t bytes = sizeof(DropFiles) + (dropped.size() + 2) * sizeof(wchar_t);
+    HGLOBAL block = ::GlobalAlloc(GHND, bytes);
+    auto* files = static_cast<DropFiles*>(::GlobalLock(block));
+    files->pFiles = sizeof(DropFiles);
+    files->fWide = TRUE;
+    std::memcpy(reinterpret_cast<char*>(files) + sizeof(DropFiles), dropped.c_str(),
+                dropped.size() * sizeof(wchar_t));
+    ::GlobalUnlock(block);
+    ::PostMessageW(dialog, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0);
+    EXPECT_TRUE(WaitFor([&] {
+        const auto items = fileItems();
+        return !items.empty() &&
+               items[0] == "R&&D notes \u2014 5 bytes, from you (choose to withdraw)";
+    })) << logText();
+
+    // Another window's offer, saved where the save dialog says; it starts in Downloads.
+    OtherWindow bob("Bob", port.programPort());
+    ASSERT_TRUE(bob.joined);
+    bob.files.offerFile(Utf8FromWide(write(L"b.bin", std::string("\0\1\2", 3))));
+    ASSERT_TRUE(WaitFor([&] {
+        const auto items = fileItems();
+        return !items.empty() && items[0] == "b.bin \u2014 3 bytes, from Bob";
+    })) << logText();
+    std::wstring suggested;
+    const std::wstring target = (folder / L"saved.bin").wstring();
+    ChooseSaveTarget = [&](HWND, const std::wstring& path) {
+        suggested = path;
+        return target;
+    };
+    ::PostMessageW(dialog, WM_COMMAND, IDM_FILE_FIRST, 0);
+    EXPECT_TRUE(WaitFor([&] {
+        return logText().find("<<Saved b.bin (3 bytes) as " + Utf8FromWide(target) + ">>") !=
+               std::string::npos;
+    })) << logText();
+    EXPECT_EQ(suggested, DownloadsFolder() + L"\\b.bin");
+    std::ifstream in(std::filesystem::path(target), std::ios::binary);
+    std::stringstream saved;
+    saved << in.rdbuf();
+    in.close();
+    EXPECT_EQ(saved.str(), std::string("\0\1\2", 3));
+
+    // Withdrawing the own offers leaves Bob's.
+    ::PostMessageW(dialog, WM_COMMAND, IDM_FILE_FIRST + 1, 0);
+    ::PostMessageW(dialog, WM_COMMAND, IDM_FILE_FIRST + 1, 0);
+    EXPECT_TRUE(WaitFor(
+        [&] { return fileItems() == std::vector<std::string>{"b.bin \u2014 3 bytes, from Bob"}; }));
+    EXPECT_TRUE(close());
+    std::filesystem::remove_all(folder);
+}
+
 // A raw client whose name and lines hold what a rich edit, Qt's text engine or Unicode itself
 // takes for a break, a frame or an object: the clients get its bytes as sent, and the hosting
 // dialog's log and list show each line and name on one line, with the marks.
@@ -761,7 +869,8 @@ TEST_F(MainDialog, AnnouncementsForScreenReaders) {
     EXPECT_TRUE(said[1].rfind("2 new lines, from Bob and Cy [", 0) == 0 ||
                 said[1].rfind("Bob: one [", 0) == 0)
         << said[1];
-    EXPECT_EQ(Provider.references, 0); // every provider given back
+    // Every provider is given back, just after its notification is raised.
+    EXPECT_TRUE(WaitFor([&] { return Provider.references == 0; })) << Provider.references;
 
     ::SendMessageW(dialog, WM_COMMAND, IDM_ANNOUNCE, 0);
     AppendChatLine("Bob", "unheard");
