@@ -121,6 +121,17 @@ std::string Download::receive(LineConnection& line, LocalFile& file) {
     uint64_t got = 0;
     auto reported = std::chrono::steady_clock::now();
     std::string text;
+    // Pieces arrive as large as the host happened to read them, often far below a buffer: they
+    // are gathered into one buffer and handed to the writer when the next would not fit, so that
+    // the two threads meet once per buffer rather than once per piece.
+    char* buffer = nullptr;
+    size_t filled = 0;
+    const auto handOver = [&] {
+        if (buffer != nullptr && filled > 0)
+            writer.put(buffer, filled);
+        buffer = nullptr;
+        filled = 0;
+    };
     for (;;) {
         if (!line.readLine(text, MAX_SERVICE_LINE, timings.stallMs))
             return cut(line, got);
@@ -132,12 +143,13 @@ std::string Download::receive(LineConnection& line, LocalFile& file) {
         if (!text.starts_with("DATA ") || !ReadFileSize(std::string_view(text).substr(5), piece) ||
             piece == 0 || piece > MAX_PIECE || piece > offer.size - got)
             return reasonOr("the host sent more than the file offered, or something else");
-        char* buffer = writer.take();
-        if (buffer == nullptr)
+        if (buffer != nullptr && filled + piece > MAX_PIECE)
+            handOver();
+        if (buffer == nullptr && (buffer = writer.take()) == nullptr)
             break; // writing failed: finish() says why
-        if (!line.readBytes(buffer, static_cast<size_t>(piece), timings.stallMs))
+        if (!line.readBytes(buffer + filled, static_cast<size_t>(piece), timings.stallMs))
             return cut(line, got);
-        writer.put(buffer, static_cast<size_t>(piece));
+        filled += static_cast<size_t>(piece);
         got += piece;
         receivedBytes = got;
         const auto now = std::chrono::steady_clock::now();
@@ -146,6 +158,7 @@ std::string Download::receive(LineConnection& line, LocalFile& file) {
             progressed();
         }
     }
+    handOver();
     std::string error;
     const std::string digest = writer.finish(error);
     if (!error.empty())
