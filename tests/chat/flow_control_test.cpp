@@ -78,8 +78,8 @@ TEST_F(FlowControl, StoppedReaderHoldsTheFlooderButNotALightSender) {
         while (bob.send(chunk)) {
         }
     });
-    ASSERT_TRUE(WaitFor(
-        [&] { return server().queuedBytes(0) > ::FlowControl::BEHIND_BYTES; }, 20000));
+    ASSERT_TRUE(
+        WaitFor([&] { return server().queuedBytes(0) > ::FlowControl::BEHIND_BYTES; }, 20000));
     cid.send("msg\nstill here\n");
     bool departed = false;
     EXPECT_TRUE(ReadThrough(cid, "msg\n2\nstill here\n", departed));
