@@ -7,6 +7,7 @@
 #include "features/local_time.h"
 #include "features/notification_text.h"
 #include "features/transcript_format.h"
+#include "text/utf8_path.h"
 #include "wire/formatting.h"
 
 #include <algorithm>
@@ -16,10 +17,6 @@
 #include <utility>
 
 namespace {
-
-std::filesystem::path PathFromUtf8(const std::string& text) {
-    return std::filesystem::path(std::u8string(text.begin(), text.end()));
-}
 
 std::string OwnName(const std::string& field) {
     return std::string(CutToCharBoundary(field, FIELD_LIMIT));

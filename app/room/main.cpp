@@ -8,6 +8,7 @@
 #include "commands/host_commands.h"
 #include "commands/room_discovery.h"
 #include "features/transcript_writer.h"
+#include "text/utf8_path.h"
 
 #include <chrono>
 #include <cstdio>
@@ -18,10 +19,6 @@ namespace {
 
 bool IsErrorLine(const std::string& line) {
     return line.rfind("<<Error: ", 0) == 0;
-}
-
-std::filesystem::path PathFromUtf8(const std::string& text) {
-    return std::filesystem::path(std::u8string(text.begin(), text.end()));
 }
 
 // Says once on standard error why the room cannot be announced, when the platform's service is

@@ -4,8 +4,8 @@
 
 #include "app/win32/ini_store.h"
 #include "app/win32/registry_store.h"
-#include "app/win32/wide_text.h"
 #include "commands/control_table.h"
+#include "text/wide_text.h"
 
 #include <commdlg.h>
 

@@ -1,9 +1,9 @@
 // DialogView: the view model applied to the rich-edit log, the list box and the input line.
 #include "app/win32/dialog_view.h"
 
-#include "app/win32/wide_text.h"
 #include "chat/window_ops.h"
 #include "features/window_features.h"
+#include "text/wide_text.h"
 
 #include <utility>
 

@@ -4,9 +4,9 @@
 #include "app/win32/file_dialogs.h"
 #include "app/win32/menu_bar.h"
 #include "app/win32/posted_call.h"
-#include "app/win32/wide_text.h"
 #include "commands/control_table.h"
 #include "commands/room_files.h"
+#include "text/wide_text.h"
 
 #include <shellapi.h>
 

@@ -1,7 +1,7 @@
 // IniStore: the private-profile calls on a UTF-16 file, so that names in any script survive.
 #include "app/win32/ini_store.h"
 
-#include "app/win32/wide_text.h"
+#include "text/wide_text.h"
 
 #include <windows.h>
 

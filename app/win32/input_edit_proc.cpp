@@ -1,7 +1,7 @@
 // The input line's Tab and Enter handling.
 #include "app/win32/input_edit_proc.h"
 
-#include "app/win32/wide_text.h"
+#include "text/wide_text.h"
 #include "wire/formatting.h"
 
 #include <string_view>

@@ -8,10 +8,10 @@
 #include "app/win32/input_edit_proc.h"
 #include "app/win32/posted_call.h"
 #include "app/win32/rooms_menu.h"
-#include "app/win32/wide_text.h"
 #include "chat/window_ops.h"
 #include "commands/control_table.h"
 #include "model/ui_tasks.h"
+#include "text/wide_text.h"
 
 #include <richedit.h>
 

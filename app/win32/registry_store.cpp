@@ -2,7 +2,7 @@
 // MAX_VALUE characters reads as missing.
 #include "app/win32/registry_store.h"
 
-#include "app/win32/wide_text.h"
+#include "text/wide_text.h"
 
 #include <windows.h>
 

@@ -1,8 +1,8 @@
 // RichEditLog: the pager's edits as one hidden replacement of the rich edit's text per refresh.
 #include "app/win32/rich_edit_log.h"
 
-#include "app/win32/wide_text.h"
 #include "features/window_features.h"
+#include "text/wide_text.h"
 
 #include <richedit.h>
 

@@ -3,8 +3,8 @@
 
 #include "app/win32/menu_bar.h"
 #include "app/win32/posted_call.h"
-#include "app/win32/wide_text.h"
 #include "commands/control_table.h"
+#include "text/wide_text.h"
 
 #include <string>
 

@@ -3,7 +3,7 @@
 // for once per burst, when the user wants one), and the icon with a badge drawn by GDI.
 #include "app/win32/tray_notifier.h"
 
-#include "app/win32/wide_text.h"
+#include "text/wide_text.h"
 
 #include <algorithm>
 #include <cstdint>

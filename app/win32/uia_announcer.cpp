@@ -1,7 +1,7 @@
 // UiaAnnouncer: UiaRaiseNotificationEvent on the dialog's host provider, with the text as a BSTR.
 #include "app/win32/uia_announcer.h"
 
-#include "app/win32/wide_text.h"
+#include "text/wide_text.h"
 
 #include <uiautomationcore.h>
 

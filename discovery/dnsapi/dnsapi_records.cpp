@@ -3,37 +3,14 @@
 #include "discovery/dnsapi/dnsapi_records.h"
 
 #include "discovery/discovery.h"
+#include "text/wide_text.h"
 
 #include <cstring>
 
 namespace {
 
-std::string Utf8(std::wstring_view text) {
-    if (text.empty())
-        return {};
-    const int length = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                             nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(length > 0 ? length : 0), '\0');
-    if (length > 0)
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
-                              length, nullptr, nullptr);
-    return out;
-}
-
-std::wstring Wide(std::string_view text) {
-    if (text.empty())
-        return {};
-    const int length =
-        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(length > 0 ? length : 0), L'\0');
-    if (length > 0)
-        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
-                              length);
-    return out;
-}
-
 const std::wstring& Suffix() {
-    static const std::wstring suffix = L"." + Wide(SERVICE_TYPE) + L".local";
+    static const std::wstring suffix = L"." + WideFromUtf8(SERVICE_TYPE) + L".local";
     return suffix;
 }
 
@@ -62,12 +39,12 @@ std::string InstanceOfServiceName(std::wstring_view fullName) {
             instance += fullName[++i];
         }
     }
-    return Utf8(instance);
+    return Utf8FromWide(instance);
 }
 
 std::wstring ServiceNameOfInstance(std::string_view instance) {
     std::wstring escaped;
-    for (wchar_t c : Wide(instance)) {
+    for (wchar_t c : WideFromUtf8(instance)) {
         if (c == L'.' || c == L'\\')
             escaped += L'\\';
         escaped += c;
@@ -91,9 +68,9 @@ RoomRecord RecordFromServiceInstance(const DNS_SERVICE_INSTANCE& instance) {
     for (DWORD i = 0; instance.keys != nullptr && i < count; ++i) {
         if (instance.keys[i] == nullptr)
             continue;
-        std::string entry = Utf8(instance.keys[i]);
+        std::string entry = Utf8FromWide(instance.keys[i]);
         if (instance.values != nullptr && instance.values[i] != nullptr)
-            entry += "=" + Utf8(instance.values[i]);
+            entry += "=" + Utf8FromWide(instance.values[i]);
         record.txt.push_back(std::move(entry));
     }
     return record;

@@ -1,21 +1,13 @@
 // LocalFile on Windows: CreateFileW and its kin, with the UTF-8 paths turned into UTF-16.
 #include "files/local_file.h"
 
+#include "text/wide_text.h"
+
 #include <windows.h>
 
 #include <string_view>
 
 namespace {
-
-std::wstring Wide(const std::string& text) {
-    const int length =
-        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
-    if (length > 0)
-        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                              length);
-    return wide;
-}
 
 std::string SystemError(DWORD code) {
     wchar_t* text = nullptr;
@@ -26,12 +18,7 @@ std::string SystemError(DWORD code) {
     while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
                                 message.back() == L'.' || message.back() == L' '))
         message.remove_suffix(1);
-    const int bytes = ::WideCharToMultiByte(
-        CP_UTF8, 0, message.data(), static_cast<int>(message.size()), nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
-    if (bytes > 0)
-        ::WideCharToMultiByte(CP_UTF8, 0, message.data(), static_cast<int>(message.size()),
-                              result.data(), bytes, nullptr, nullptr);
+    std::string result = Utf8FromWide(message);
     ::LocalFree(text);
     if (result.empty())
         result = "system error " + std::to_string(code);
@@ -51,15 +38,16 @@ LocalFile::~LocalFile() {
 bool LocalFile::openForReading(const std::string& path) {
     (void)close();
     // Folders fail here (they need FILE_FLAG_BACKUP_SEMANTICS); devices and pipes below.
-    const HANDLE file = ::CreateFileW(Wide(path).c_str(), GENERIC_READ,
+    const HANDLE file = ::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD code = ::GetLastError();
-        lastError = code == ERROR_ACCESS_DENIED &&
-                            (::GetFileAttributesW(Wide(path).c_str()) & FILE_ATTRIBUTE_DIRECTORY)
-                        ? "it is a folder"
-                        : SystemError(code);
+        lastError =
+            code == ERROR_ACCESS_DENIED &&
+                    (::GetFileAttributesW(WideFromUtf8(path).c_str()) & FILE_ATTRIBUTE_DIRECTORY)
+                ? "it is a folder"
+                : SystemError(code);
         return false;
     }
     if (::GetFileType(file) != FILE_TYPE_DISK) {
@@ -73,8 +61,8 @@ bool LocalFile::openForReading(const std::string& path) {
 
 bool LocalFile::createNew(const std::string& path) {
     (void)close();
-    const HANDLE file = ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = ::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         lastError = SystemError(::GetLastError());
         return false;
@@ -127,7 +115,7 @@ bool LocalFile::close() {
 }
 
 bool RenameReplacing(const std::string& from, const std::string& to, std::string& error) {
-    if (::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
+    if (::MoveFileExW(WideFromUtf8(from).c_str(), WideFromUtf8(to).c_str(),
                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
     error = SystemError(::GetLastError());
@@ -135,7 +123,7 @@ bool RenameReplacing(const std::string& from, const std::string& to, std::string
 }
 
 bool RemoveFile(const std::string& path) {
-    return ::DeleteFileW(Wide(path).c_str()) != 0;
+    return ::DeleteFileW(WideFromUtf8(path).c_str()) != 0;
 }
 
 const char PATH_SEPARATORS[] = "\\/";

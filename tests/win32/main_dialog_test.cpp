@@ -15,7 +15,6 @@
 #include "app/win32/rooms_menu.h"
 #include "app/win32/tray_notifier.h"
 #include "app/win32/uia_announcer.h"
-#include "app/win32/wide_text.h"
 #include "chat/chat_client.h"
 #include "chat/chat_server.h"
 #include "chat/program_state.h"
@@ -27,6 +26,7 @@
 #include "tests/support/loopback.h"
 #include "tests/support/other_window.h"
 #include "tests/support/wait.h"
+#include "text/wide_text.h"
 
 #include <commctrl.h>
 #include <richedit.h>

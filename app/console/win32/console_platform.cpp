@@ -3,6 +3,7 @@
 // handler waits until the program has ended its work.
 #include "app/console/console_platform.h"
 #include "app/console/stop_request.h"
+#include "text/wide_text.h"
 
 #include <windows.h>
 // After windows.h, which it needs.
@@ -60,15 +61,8 @@ std::vector<std::string> ProgramArguments(int, char**) {
     std::vector<std::string> arguments;
     int count = 0;
     LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-    for (int i = 1; wide != nullptr && i < count; ++i) {
-        const int size =
-            ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
-        std::string text(size > 0 ? static_cast<size_t>(size) : 1, '\0');
-        if (size > 0)
-            ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, text.data(), size, nullptr, nullptr);
-        text.pop_back(); // the terminator
-        arguments.push_back(std::move(text));
-    }
+    for (int i = 1; wide != nullptr && i < count; ++i)
+        arguments.push_back(Utf8FromWide(wide[i]));
     ::LocalFree(wide);
     return arguments;
 }

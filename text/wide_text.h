@@ -1,4 +1,5 @@
-// Conversions between the program's UTF-8 text and the UTF-16 of the Windows controls.
+// Conversions between the program's UTF-8 text and Windows' UTF-16: the dialog's controls, file
+// names, DNS-SD names, the command line and the system's messages. Windows only (text/windows/).
 #pragma once
 
 #include <string>

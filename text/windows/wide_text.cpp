@@ -1,5 +1,5 @@
 // UTF-8 to UTF-16 and back through the system's converters.
-#include "app/win32/wide_text.h"
+#include "text/wide_text.h"
 
 #include <windows.h>
 
