@@ -1,5 +1,6 @@
 // parlox-bridge: a room and an IRC channel as one conversation, until SIGTERM or SIGINT.
 #include "app/bridge/bridge_command_line.h"
+#include "app/console/command_line.h"
 #include "app/console/console_log.h"
 #include "app/console/stop_request.h"
 #include "bridge/bridge.h"
@@ -9,17 +10,11 @@
 #include <vector>
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> args = ProgramArguments(argc, argv);
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        std::fputs(BRIDGE_USAGE, stdout);
-        return 0;
-    }
-    std::string error;
-    const auto options = ParseBridgeCommandLine(args, error);
-    if (!options) {
-        std::fprintf(stderr, "parlox-bridge: %s\n%s", error.c_str(), BRIDGE_USAGE);
-        return 2;
-    }
+    int exitStatus = 0;
+    const auto options = ReadProgramOptions(ProgramArguments(argc, argv), "parlox-bridge",
+                                            BRIDGE_USAGE, ParseBridgeCommandLine, exitStatus);
+    if (!options)
+        return exitStatus;
     UseUtf8Console();
     ConsoleLog console;
     StopRequest stop;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <charconv>
+#include <cstdio>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -28,4 +29,25 @@ bool ReadNumberOption(std::string_view text, Number low, Number high, Number& va
         return false;
     value = parsed;
     return true;
+}
+
+// How a console program starts on its arguments: "--help" (or "-h") alone prints usage and ends
+// with status 0; a mistake prints the program's name, why, and usage on standard error and ends
+// with status 2. parse reads the arguments into options, or says in its second argument why it
+// cannot. The options, or none with the status to end with in exitStatus.
+template <class Parse>
+auto ReadProgramOptions(const std::vector<std::string>& args, const char* program,
+                        const char* usage, Parse parse, int& exitStatus) {
+    std::string error;
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        std::fputs(usage, stdout);
+        exitStatus = 0;
+        return decltype(parse(args, error))();
+    }
+    auto options = parse(args, error);
+    if (!options) {
+        std::fprintf(stderr, "%s: %s\n%s", program, error.c_str(), usage);
+        exitStatus = 2;
+    }
+    return options;
 }

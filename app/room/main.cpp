@@ -1,6 +1,7 @@
 // parlox-room: a room without a window. The host's log goes to standard output, its errors to
 // standard error; SIGTERM or SIGINT (Ctrl+C, the console's close on Windows) end the room the way
 // closing the window does.
+#include "app/console/command_line.h"
 #include "app/console/console_log.h"
 #include "app/console/stop_request.h"
 #include "app/room/room_command_line.h"
@@ -38,17 +39,11 @@ void ReportDiscovery(ConsoleLog& console) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> args = ProgramArguments(argc, argv);
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        std::fputs(ROOM_USAGE, stdout);
-        return 0;
-    }
-    std::string error;
-    const auto options = ParseRoomCommandLine(args, error);
-    if (!options) {
-        std::fprintf(stderr, "parlox-room: %s\n%s", error.c_str(), ROOM_USAGE);
-        return 2;
-    }
+    int exitStatus = 0;
+    const auto options = ReadProgramOptions(ProgramArguments(argc, argv), "parlox-room", ROOM_USAGE,
+                                            ParseRoomCommandLine, exitStatus);
+    if (!options)
+        return exitStatus;
     UseUtf8Console();
     ConsoleLog console;
     // Shared with ChatView's line listener, which network threads call.
