@@ -105,7 +105,9 @@ TEST_F(RoomFiles, AChatOnlyClientOfTheHostedRoomSeesOfferLinesAndNothingElse) {
 }
 
 TEST_F(RoomFiles, AHostThatKnowsOnlyTheChatSeesNothingOfFiles) {
-    RawListener host;
+    // Nobody else's file service on the port above while it runs.
+    const ReservedPort ports;
+    RawListener host(htonl(INADDR_LOOPBACK), ports.tcpPort);
     ConnectCommand(fields("Bob", "127.0.0.1", host.programPort()));
     RawPeer chat = host.accept();
     OfferRoomFile(write("x.txt", "x"));
@@ -119,8 +121,10 @@ TEST_F(RoomFiles, AHostThatKnowsOnlyTheChatSeesNothingOfFiles) {
 }
 
 TEST_F(RoomFiles, AJoinedRoomsFilesComeThroughItsHost) {
-    // A host that relays chat by hand, with the file service beside it.
-    RawListener host;
+    // A host that relays chat by hand, with the file service beside it, on a port whose
+    // neighbour no other test takes meanwhile.
+    const ReservedPort ports;
+    RawListener host(htonl(INADDR_LOOPBACK), ports.tcpPort);
     FileRelay relay;
     ASSERT_TRUE(relay.start(host.programPort())) << relay.lastError;
     ConnectCommand(fields("Bob", "127.0.0.1", host.programPort()));

@@ -200,12 +200,14 @@ private:
 // A listening socket for a fake host, on 127.0.0.1 unless given another local address.
 class RawListener {
 public:
-    explicit RawListener(uint32_t host = htonl(INADDR_LOOPBACK)) {
+    // On port (0: one the kernel picks) of host.
+    explicit RawListener(uint32_t host = htonl(INADDR_LOOPBACK), uint16_t port = 0) {
         fd = ::socket(AF_INET, SOCK_STREAM, 0);
         const int one = 1;
         ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);
         sockaddr_in address{};
         address.sin_family = AF_INET;
+        address.sin_port = htons(port);
         address.sin_addr.s_addr = host;
         ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
         ::listen(fd, 16);
